@@ -42,24 +42,19 @@ bool WaveLib_NameMatches(const char* productName, const char* deviceName) {
     return true;
 }
 
-WaveLib_Stream* WaveLib_Open(const char* deviceName) {
-    const int deviceId = FindDevice(deviceName);
-    if (deviceId < 0)
-        return nullptr;
-
+WaveLib_Stream* WaveLib_Start(UINT deviceId) {
     auto* stream = static_cast<WaveLib_Stream*>(
         LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, sizeof(WaveLib_Stream)));
     if (!stream)
         return nullptr;
     SetStreamFormat(&stream->format);
 
-    const MMRESULT result =
-        waveOutOpen(&stream->device, static_cast<UINT>(deviceId), &stream->format,
-                    reinterpret_cast<DWORD_PTR>(&WaveLib_WaveOutProc),
-                    reinterpret_cast<DWORD_PTR>(stream), CALLBACK_FUNCTION);
+    const MMRESULT result = waveOutOpen(&stream->device, deviceId, &stream->format,
+                                        reinterpret_cast<DWORD_PTR>(&WaveLib_WaveOutProc),
+                                        reinterpret_cast<DWORD_PTR>(stream), CALLBACK_FUNCTION);
     if (result != MMSYSERR_NOERROR) {
         WaveLib_ReportFailure("waveOutOpen failed: %s\n", result);
-        stream->device = nullptr; // the service may leave anything in a failed open's handle
+        stream->device = nullptr; // a failed open may leave anything in the handle
         WaveLib_Close(stream);
         return nullptr;
     }
@@ -72,9 +67,16 @@ WaveLib_Stream* WaveLib_Open(const char* deviceName) {
         WaveLib_Close(stream);
         return nullptr;
     }
-
     stream->feederThread = CreateThread(nullptr, 0, WaveLib_FeedThread, stream, 0, nullptr);
-    if (stream->feederThread)
+    return stream;
+}
+
+WaveLib_Stream* WaveLib_Open(const char* deviceName) {
+    const int deviceId = FindDevice(deviceName);
+    if (deviceId < 0)
+        return nullptr;
+    WaveLib_Stream* stream = WaveLib_Start(static_cast<UINT>(deviceId));
+    if (stream && stream->feederThread)
         WaitForSingleObject(stream->feederThread, INFINITE);
     return stream;
 }
