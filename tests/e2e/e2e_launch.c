@@ -1,0 +1,39 @@
+// Starts the command line stored byte for byte in a file and exits with the child's exit code.
+// Wine's own loader rebuilds the command line from Unix arguments (it quotes any argument with
+// blanks and converts from UTF-8), so exact quoting, blanks and code-page bytes need this detour.
+#include <windows.h>
+#include <stdio.h>
+
+int main(int argc, char** argv) {
+    static char line[32768];
+    FILE* file = argc == 2 ? fopen(argv[1], "rb") : NULL;
+    if (!file) {
+        fprintf(stderr, "usage: e2e_launch COMMAND-LINE-FILE\n");
+        return 2;
+    }
+    line[fread(line, 1, sizeof line - 1, file)] = 0;
+    fclose(file);
+
+    // The job ends the child with the launcher, so stopping the launcher stops the program too.
+    HANDLE job = CreateJobObjectA(NULL, NULL);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {0};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+
+    STARTUPINFOA startup = {.cb = sizeof startup, .dwFlags = STARTF_USESTDHANDLES};
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION child;
+    if (!CreateProcessA(NULL, line, NULL, NULL, TRUE, CREATE_SUSPENDED, NULL, NULL, &startup,
+                        &child)) {
+        fprintf(stderr, "e2e_launch: CreateProcessA failed: %lu\n", GetLastError());
+        return 2;
+    }
+    AssignProcessToJobObject(job, child.hProcess);
+    ResumeThread(child.hThread);
+    WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD code = 2;
+    GetExitCodeProcess(child.hProcess, &code);
+    return (int)code;
+}

@@ -1,0 +1,41 @@
+// Without arguments, lists every top-level window of class "MurmexClass" or titled
+// "MurmexWindow" as "PID<TAB>CLASS<TAB>TITLE<TAB>visible|hidden". With "quit PID", posts WM_QUIT
+// to that process's window, which ends its message loop and so the program, normally; exits 1
+// when the process has no such window.
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static DWORD quit_pid;
+static int quit_posted;
+
+static BOOL CALLBACK visit(HWND window, LPARAM unused) {
+    (void)unused;
+    char class_name[256] = "", title[256] = "";
+    GetClassNameA(window, class_name, sizeof class_name);
+    GetWindowTextA(window, title, sizeof title);
+    if (strcmp(class_name, "MurmexClass") != 0 && strcmp(title, "MurmexWindow") != 0) {
+        return TRUE;
+    }
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (!quit_pid) {
+        printf("%lu\t%s\t%s\t%s\n", pid, class_name, title,
+               IsWindowVisible(window) ? "visible" : "hidden");
+    } else if (pid == quit_pid && PostMessageA(window, WM_QUIT, 0, 0)) {
+        quit_posted = 1;
+    }
+    return TRUE;
+}
+
+int main(int argc, char** argv) {
+    if (argc == 3 && strcmp(argv[1], "quit") == 0) {
+        quit_pid = strtoul(argv[2], NULL, 10);
+    } else if (argc != 1) {
+        fprintf(stderr, "usage: e2e_window [quit PID]\n");
+        return 2;
+    }
+    EnumWindows(visit, 0);
+    return quit_pid && !quit_posted;
+}
