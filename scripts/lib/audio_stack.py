@@ -1,18 +1,12 @@
 """A private audio stack for running Windows programs against real PulseAudio sinks.
 
-One Stack owns one folder (for example build/stack-<unique>/) and everything started in it:
-a PulseAudio server on its own socket with module-suspend-on-idle and null sinks, an Xvfb
-display on a free number, and a wineserver on a private copy of a Wine prefix. The prefix itself
-is booted once per loader into a template beside that folder (build/wineprefix-<loader>/) and
-hard-linked into each run, so a run pays for `wineboot -i` only the first time, while its
-wineserver, socket and display are its own. Every process is stopped by PID in stop(), also when
-the caller fails; Wine's helper processes (services, explorer, ...) are found by the marker
-MURMEX_STACK=<folder> that every process of the run inherits.
-
-    with Stack("build/stack-1", "/usr/lib/wine/wine64") as stack:
-        stack.start([("hdmi", "ATI HDMI Output"), ("spk", "Speakers")])
-        prog = stack.wine(["murmex.exe"], "build/stack-1/out.txt")
-        wait_for(lambda: stack.sink_inputs(), 10, "a stream", stack.describe)
+One Stack owns one folder (for example build/run-<pid>/) and everything started in it: a
+PulseAudio server on its own socket with module-suspend-on-idle and null sinks, an Xvfb display
+on a free number, and a wineserver on a private copy of a Wine prefix. The prefix is booted once
+per loader into a template beside that folder (build/wineprefix-<loader>/) and hard-linked into
+each run, so only the first run pays for `wineboot -i`. Every process is stopped by PID in
+stop(), also when the caller fails; Wine's helper processes (services, explorer, ...) are found
+by the marker MURMEX_STACK=<folder> that every process of the run inherits.
 """
 import contextlib
 import fcntl
@@ -24,36 +18,17 @@ import subprocess
 import sys
 import time
 
-WINE64 = "/usr/lib/wine/wine64"
 
-
-class Timeout(AssertionError):
-    pass
-
-
-def wait_for(condition, timeout, what, describe=None, interval=0.05):
-    """Polls condition() until it returns a true value, which it returns; raises Timeout
-    naming `what` (and the describe() text) once `timeout` seconds have passed."""
+def wait_for(condition, timeout, what, describe=None):
+    """Polls condition() until it returns a true value, which it returns; fails naming `what`
+    (and the describe() text) once `timeout` seconds have passed."""
     deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
+    while not (value := condition()):
         if time.monotonic() > deadline:
             seen = f"\n{describe()}" if describe else ""
-            raise Timeout(f"timed out after {timeout:g} s waiting for {what}{seen}")
-        time.sleep(interval)
-
-
-def stop_process(proc, grace=3.0):
-    """Stops a process started here: SIGTERM, then SIGKILL after `grace` seconds."""
-    if proc.poll() is None:
-        proc.terminate()
-        try:
-            proc.wait(grace)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait(10)
+            raise AssertionError(f"timed out after {timeout:g} s waiting for {what}{seen}")
+        time.sleep(0.05)
+    return value
 
 
 def _zombie(pid):
@@ -65,17 +40,16 @@ def _zombie(pid):
 
 
 class Stack:
-    def __init__(self, root, loader=WINE64, loader_env=None, template=None):
-        """root: the folder this run owns. loader: the Wine loader that starts programs;
-        its wineserver is the `wineserver` beside it. loader_env: extra variables for every
-        Wine process (e.g. WINELOADER for a wrapped loader)."""
+    def __init__(self, root, loader="/usr/lib/wine/wine64"):
+        """root: the folder this run owns. loader: the Wine loader that starts programs; its
+        wineserver is the `wineserver` beside it."""
         self.root = os.path.abspath(root)
         self.loader = loader
         self.server = os.path.join(os.path.dirname(loader), "wineserver")
-        name = os.path.basename(loader)
-        self.template = template or os.path.join(os.path.dirname(self.root), f"wineprefix-{name}")
-        self.prefix = os.path.join(self.root, "prefix")
-        self.procs = []  # Popen objects, stopped in reverse order
+        self.template = os.path.join(os.path.dirname(self.root),
+                                     f"wineprefix-{os.path.basename(loader)}")
+        self.prefix = self.path("prefix")
+        self.procs = []  # stopped newest first
         self.descriptions = {}
         os.makedirs(self.root, exist_ok=True)
         home = self.path("home")
@@ -83,8 +57,7 @@ class Stack:
             os.environ, HOME=home, XDG_CONFIG_HOME=home, XDG_RUNTIME_DIR=self.path("pulse"),
             PULSE_RUNTIME_PATH=self.path("pulse"), PULSE_SERVER=f"unix:{self.path('pulse/native')}",
             TMPDIR=self.path("tmp"), WINEPREFIX=self.prefix, WINEDEBUG="-all", LANG="C.UTF-8",
-            MURMEX_STACK=self.root,
-            WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", **(loader_env or {}))
+            MURMEX_STACK=self.root, WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
         for var in ("PULSE_COOKIE", "DBUS_SESSION_BUS_ADDRESS", "WINESERVER", "WINEARCH"):
             self.env.pop(var, None)
 
@@ -117,8 +90,26 @@ class Stack:
         """Runs a Windows program through the loader; the Popen's PID is the Wine process."""
         return self.spawn([self.loader, *args], out, err, env)
 
-    def kill(self, proc):
-        stop_process(proc)
+    def rows(self, args):
+        """Runs a Windows program to its end: its output lines split at tabs, None if it
+        failed."""
+        out = self.path(f"rows.{time.monotonic_ns()}")
+        ok = self.wine(args, out).wait(timeout=60) == 0
+        with open(out, "rb") as file:
+            text = file.read().decode("cp1252")
+        os.unlink(out)
+        return [line.split("\t") for line in text.splitlines()] if ok else None
+
+    @staticmethod
+    def kill(proc, grace=3.0):
+        """SIGTERM, then SIGKILL after `grace` seconds."""
+        if proc.poll() is None:
+            proc.terminate()
+            try:
+                proc.wait(grace)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait(10)
 
     def start(self, sinks=()):
         for sub in ("home", "pulse", "tmp"):
@@ -137,15 +128,14 @@ class Stack:
         if os.path.isdir(self.prefix):
             subprocess.run([self.server, "-k"], env=self.env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=30, check=False)
-        for proc in reversed(self.procs):
-            stop_process(proc)
-        self.procs.clear()
+        while self.procs:
+            self.kill(self.procs.pop())
         for pid in self.owned_pids():  # started by Wine, not by us: nobody else waits on them
             with contextlib.suppress(ProcessLookupError):
                 os.kill(pid, signal.SIGKILL)
         try:
             wait_for(lambda: not self.owned_pids(), 5, "Wine's helpers to end")
-        except Timeout as error:
+        except AssertionError as error:
             print(f"audio_stack: {error}: {self.owned_pids()}", file=sys.stderr)
         shutil.rmtree(self.path("tmp"), ignore_errors=True)
 
@@ -153,13 +143,10 @@ class Stack:
         """PIDs of every live process that inherited this run's marker."""
         mark = f"\0MURMEX_STACK={self.root}\0".encode()
         pids = []
-        for entry in os.listdir("/proc"):
-            try:
-                with open(f"/proc/{entry}/environ", "rb") as environ:
-                    if entry.isdigit() and mark in b"\0" + environ.read() and not _zombie(entry):
-                        pids.append(int(entry))
-            except OSError:
-                pass
+        for entry in filter(str.isdigit, os.listdir("/proc")):
+            with contextlib.suppress(OSError), open(f"/proc/{entry}/environ", "rb") as environ:
+                if mark in b"\0" + environ.read() and not _zombie(entry):
+                    pids.append(int(entry))
         return pids
 
     # PulseAudio ----------------------------------------------------------------------------
@@ -174,45 +161,37 @@ class Stack:
                     "--use-pid-file=no", "--disable-shm=yes"], self.path("pulse.log"))
         wait_for(lambda: self._pactl("info", check=False).returncode == 0, 20, "PulseAudio")
         for name, description in sinks:
-            self.add_sink(name, description)
+            prop = 'device.description="%s"' % description.replace('"', '\\"')
+            self._pactl("load-module", "module-null-sink", f"sink_name={name}",
+                        f"sink_properties='{prop}'")
+            self.descriptions[name] = description
 
     def _pactl(self, *args, check=True):
         return subprocess.run(["pactl", *args], env=self.env, capture_output=True, check=check,
                               timeout=20)
 
-    def add_sink(self, name, description):
-        prop = 'device.description="%s"' % description.replace('"', '\\"')
-        self._pactl("load-module", "module-null-sink", f"sink_name={name}",
-                    f"sink_properties='{prop}'")
-        self.descriptions[name] = description
-
-    def remove_sink(self, name):
-        self._pactl("unload-module", str(self._sinks_json()[name]["owner_module"]))
-        del self.descriptions[name]
-
-    def _sinks_json(self):
-        # pactl's JSON writer drops non-ASCII descriptions, so sinks are known by name.
-        return {s["name"]: s for s in json.loads(self._pactl("-f", "json", "list", "sinks").stdout)}
+    def _list(self, what):
+        return json.loads(self._pactl("-f", "json", "list", what).stdout)
 
     def sinks(self):
         """{sink name: state}, state being RUNNING, IDLE or SUSPENDED."""
-        return {name: s["state"] for name, s in self._sinks_json().items()}
+        # pactl's JSON writer drops non-ASCII descriptions, so sinks are known by name.
+        return {s["name"]: s["state"] for s in self._list("sinks")}
 
     def sink_inputs(self):
-        """[{'sink': sink name, 'format': 's16le 2ch 48000Hz', 'pid': Unix PID or None}]"""
-        names = {s["index"]: name for name, s in self._sinks_json().items()}
-        inputs = json.loads(self._pactl("-f", "json", "list", "sink-inputs").stdout)
-        return [{"sink": names.get(i["sink"]), "format": i["sample_specification"],
-                 "pid": i["properties"].get("application.process.id")} for i in inputs]
+        """{sink name: [sample spec of each stream on it, e.g. 's16le 2ch 48000Hz']}"""
+        names = {s["index"]: s["name"] for s in self._list("sinks")}
+        found = {}
+        for stream in self._list("sink-inputs"):
+            found.setdefault(names.get(stream["sink"]), []).append(stream["sample_specification"])
+        return found
 
     def describe(self):
-        """What the audio side looks like now, for failure messages and live display."""
+        """What the audio side looks like now, for failure messages."""
         try:
             sinks = ", ".join(f"{n} ({self.descriptions.get(n, '?')}): {state}"
                               for n, state in self.sinks().items())
-            inputs = "; ".join(f"{i['format']} on {i['sink']} (pid {i['pid']})"
-                               for i in self.sink_inputs()) or "none"
-            return f"sinks: {sinks}\nsink inputs: {inputs}"
+            return f"sinks: {sinks}\nsink inputs: {self.sink_inputs() or 'none'}"
         except (subprocess.SubprocessError, ValueError) as error:
             return f"PulseAudio cannot be queried: {error}"
 
@@ -221,21 +200,15 @@ class Stack:
     def _start_display(self):
         # Xvfb picks the first free display number itself and reports it on the descriptor.
         read, write = os.pipe()
-        try:
-            self.spawn(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0",
-                        "640x480x24"], self.path("xvfb.log"), pass_fds=(write,))
-            os.close(write)
-            write = None
-            number = b""
-            while not number.endswith(b"\n"):
-                chunk = os.read(read, 16)
-                if not chunk:
-                    raise RuntimeError(f"Xvfb did not start, see {self.path('xvfb.log')}")
-                number += chunk
-        finally:
-            os.close(read)
-            if write is not None:
+        with os.fdopen(read, "rb") as report:
+            try:
+                self.spawn(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0",
+                            "640x480x24"], self.path("xvfb.log"), pass_fds=(write,))
+            finally:
                 os.close(write)
+            number = report.readline()
+        if not number.strip():
+            raise RuntimeError(f"Xvfb did not start, see {self.path('xvfb.log')}")
         self.env["DISPLAY"] = f":{int(number)}"
 
     def _start_wine(self):
@@ -273,6 +246,6 @@ class Stack:
                 subprocess.run([self.server, "-w"], env=env, stdout=log, stderr=log, timeout=60,
                                check=True)
             # Debian's wineserver names its private folder there; each run makes its own.
-            if os.path.exists(os.path.join(booting, "wineserver")):
+            with contextlib.suppress(FileNotFoundError):
                 os.unlink(os.path.join(booting, "wineserver"))
             os.rename(booting, self.template)

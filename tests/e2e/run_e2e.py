@@ -1,13 +1,11 @@
 #!/usr/bin/python3
 """End-to-end cases: murmex.exe under Wine on a private PulseAudio with null sinks.
 
-usage: run_e2e.py --exe PATH --loader PATH [--tools-dir DIR] [--label NAME] [--build-dir DIR]
-
 Wine facts the cases rely on: device 0 is "PulseAudio", then one device per sink named by its
 description cut to 31 characters, read once per process; only the first audio process of a
 fresh prefix numbers them in PulseAudio's order, so numbering is read from the Wine side;
-exact command-line bytes go through e2e_launch in code page 1252; standard output into a file
-is complete only after a normal end, which WM_QUIT to the hidden window brings about.
+exact command-line bytes go through murmex-launch in code page 1252; standard output into a
+file is complete only after a normal end, which WM_QUIT to the hidden window brings about.
 """
 import argparse
 import os
@@ -19,7 +17,8 @@ import time
 import unittest
 
 sys.dont_write_bytecode = True  # no state in the work tree
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../scripts/lib"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "../../scripts/lib"))
 from audio_stack import Stack, wait_for  # noqa: E402
 
 SINKS = [("spk", "Speakers"), ("hdmi", "ATI HDMI Output"), ("dock1", "Dock Audio Port 1"),
@@ -36,20 +35,16 @@ def read(path):
         return file.read()
 
 
-def run_tool(stack, exe, args, folder):
-    """Runs a Windows tool to its end; its output lines split at tabs, or None if it failed."""
-    out = os.path.join(folder, f"{os.path.basename(exe)}.{time.monotonic_ns()}")
-    if stack.wine([exe, *args], out).wait(timeout=60) != 0:
-        return None
-    return [line.split("\t") for line in read(out).decode("cp1252").splitlines()]
-
-
 def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def tool_exe(name):
+    return os.path.join(Case.tools, f"murmex-{name}.exe")
+
+
 class Program:
-    """One murmex.exe started through e2e_launch; its winmm trace tells its attempts."""
+    """One murmex.exe started through murmex-launch; its winmm trace tells its attempts."""
 
     def __init__(self, proc, out, err, line):
         self.proc, self.out, self.err, self.line = proc, out, err, line
@@ -80,17 +75,13 @@ class Program:
 
 
 class Case(unittest.TestCase):
-    stack = exe = tools = hold_streams = None
+    stack = exe = tools = label = hold_streams = None
 
     def setUp(self):
         self.programs = []
         self.dir = self.stack.path("cases", self.id().split(".", 1)[1])
         os.makedirs(self.dir, exist_ok=True)
-        self.addCleanup(self.stop_all)
-
-    def stop_all(self):
-        for program in self.programs:
-            self.stack.kill(program.proc)
+        self.addCleanup(lambda: [self.stack.kill(program.proc) for program in self.programs])
 
     # Helpers the stories are told with --------------------------------------------------
 
@@ -103,32 +94,25 @@ class Case(unittest.TestCase):
         with open(os.path.join(self.dir, f"line{n}"), "wb") as file:
             file.write(line)
         out, err = (os.path.join(self.dir, f"{n}.{s}") for s in ("out", "err"))
-        proc = self.stack.wine([self.tool("e2e_launch"), winpath(file.name)], out, err,
+        proc = self.stack.wine([tool_exe("launch"), winpath(file.name)], out, err,
                                env={"WINEDEBUG": "+timestamp,+pid,+winmm"})
         self.programs.append(Program(proc, out, err, line))
         return self.programs[-1]
 
-    def tool(self, name):
-        return os.path.join(self.tools, name + ".exe")
-
-    def run_tool(self, name, *args):
-        rows = run_tool(self.stack, self.tool(name), args, self.dir)
-        self.assertIsNotNone(rows, f"{name} {args} failed\n{self.seen()}")
+    def tool(self, name, *args):
+        rows = self.stack.rows([tool_exe(name), *args])
+        self.assertIsNotNone(rows, f"murmex-{name} {args} failed\n{self.seen()}")
         return rows
-
-    def devices(self):
-        """Wine's wave-out device names, in Wine's numbering."""
-        return [name for _, name in self.run_tool("e2e_wavedevs")]
 
     def window(self, program):
         """[class, title, visible|hidden] of the program's one window, or None."""
-        rows = [w[1:] for w in self.run_tool("e2e_window") if int(w[0]) == program.pid()]
+        rows = [w[1:] for w in self.tool("window") if int(w[0]) == program.pid()]
         self.assertLessEqual(len(rows), 1, f"more than one window\n{self.seen()}")
         return rows[0] if rows else None
 
     def quit(self, program):
         """Ends the program normally (WM_QUIT to its hidden window) and returns its exit code."""
-        self.run_tool("e2e_window", "quit", str(program.pid()))
+        self.tool("window", "quit", str(program.pid()))
         return program.proc.wait(timeout=20)
 
     def hold(self, sink, count=256):
@@ -139,11 +123,7 @@ class Case(unittest.TestCase):
         return proc
 
     def streams(self):
-        """{sink: [sample format of each stream on it]}"""
-        found = {}
-        for stream in self.stack.sink_inputs():
-            found.setdefault(stream["sink"], []).append(stream["format"])
-        return found
+        return self.stack.sink_inputs()
 
     def seen(self):
         return "\n".join([self.stack.describe()] + [p.describe() for p in self.programs])
@@ -152,7 +132,6 @@ class Case(unittest.TestCase):
         return wait_for(condition, timeout, what, self.seen)
 
     def holds(self, condition, seconds, what):
-        """Fails unless condition() stays true for `seconds`."""
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             self.assertTrue(condition(), f"no longer {what}\n{self.seen()}")
@@ -179,7 +158,7 @@ class DefaultDevice(Case):
 
 class DeviceChoice(Case):
     def test_case_blind_prefix_first_match_and_no_overlong_name(self):
-        devices = self.devices()
+        devices = [name for _, name in self.tool("wavedevs")]
         number = {name: devices.index(desc[:31]) for name, desc in SINKS}
         first_dock, other_dock = sorted(["dock1", "dock2"], key=number.get)
         self.start(b" ati hdmi")
@@ -244,71 +223,41 @@ class OpenFailure(Case):
         self.assertEqual(program.output(), NOT_ENABLED * failed, self.seen())
 
 
-class Result(unittest.TestResult):
-    def __init__(self, label):
-        super().__init__()
-        self.label = label
-
-    def startTest(self, test):
-        super().startTest(test)
-        self.started = time.monotonic()
-
-    def report(self, test, verdict, err=None):
-        name = test.id().split(".", 1)[1]
-        print(f"[{self.label}] {name} ... {verdict} ({time.monotonic() - self.started:.1f} s)")
-        if err:
-            print(self._exc_info_to_string(err, test), flush=True)
-
-    def addSuccess(self, test):
-        super().addSuccess(test)
-        self.report(test, "ok")
-
-    def addFailure(self, test, err):
-        super().addFailure(test, err)
-        self.report(test, "FAIL", err)
-
-    def addError(self, test, err):
-        super().addError(test, err)
-        self.report(test, "ERROR", err)
+class Result(unittest.TextTestResult):
+    def getDescription(self, test):  # the build on every case line and every failure
+        return f"[{Case.label}] {test.id().split('.', 1)[1]}"
 
 
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--exe", required=True)
     parser.add_argument("--loader", required=True)
-    parser.add_argument("--tools-dir", help="where the e2e_*.exe are (default: beside --exe)")
+    parser.add_argument("--tools-dir", help="where murmex-*.exe are (default: beside --exe)")
     parser.add_argument("--label", help="build name shown with each case")
-    parser.add_argument("--build-dir", default=os.path.join(here, "../../build"))
     parser.add_argument("cases", nargs="*", help="Group or Group.test_name (default: all)")
     args = parser.parse_args()
     Case.exe = os.path.abspath(args.exe)
     Case.tools = os.path.abspath(args.tools_dir or os.path.dirname(Case.exe))
-    label = args.label or os.path.basename(os.path.dirname(Case.exe))
+    Case.label = args.label or os.path.basename(os.path.dirname(Case.exe))
     began = time.monotonic()
-    module = sys.modules[__name__]
-    loader = unittest.defaultTestLoader
-    suite = (loader.loadTestsFromNames(args.cases, module) if args.cases else
-             unittest.TestSuite(loader.loadTestsFromTestCase(group) for group in
-                                (DefaultDevice, DeviceChoice, CommandLine, Guard, OpenFailure)))
-    result = Result(label)
-    build = os.path.abspath(args.build_dir)
-    with Stack(os.path.join(build, f"e2e-{label}-{os.getpid()}"), args.loader) as stack:
-        Case.hold_streams = stack.path("hold_streams")
+    suite = unittest.defaultTestLoader.loadTestsFromNames(
+        args.cases or ["DefaultDevice", "DeviceChoice", "CommandLine", "Guard", "OpenFailure"],
+        sys.modules[__name__])
+    root = os.path.join(HERE, "../../build", f"e2e-{Case.label}-{os.getpid()}")
+    with Stack(root, args.loader) as stack:
+        Case.stack, Case.hold_streams = stack, stack.path("hold_streams")
         subprocess.run(["gcc", "-O2", "-Wall", "-Wextra", "-Werror", "-o", Case.hold_streams,
-                        os.path.join(here, "hold_streams.c"), "-lpulse"], check=True)
+                        os.path.join(HERE, "hold_streams.c"), "-lpulse"], check=True)
         stack.start(SINKS)
-        Case.stack = stack
         # The first audio process of the prefix; also shows that Wine sees every sink.
-        names = [name for _, name in run_tool(stack, os.path.join(Case.tools, "e2e_wavedevs.exe"),
-                                              (), stack.root) or [(0, "(e2e_wavedevs failed)")]]
-        expected = ["PulseAudio", *(desc[:31] for _, desc in SINKS)]
-        if sorted(names) != sorted(expected):
+        names = sorted(name for _, name in stack.rows([tool_exe("wavedevs")]) or [])
+        expected = sorted(["PulseAudio", *(desc[:31] for _, desc in SINKS)])
+        if names != expected:
             sys.exit(f"Wine lists {names}, expected {expected}")
-        suite.run(result)
-    ok = result.wasSuccessful()
-    print(f"[{label}] {result.testsRun} cases, {len(result.failures) + len(result.errors)} "
-          f"failed, {time.monotonic() - began:.1f} s{'' if ok else '; kept ' + stack.root}")
+        runner = unittest.TextTestRunner(sys.stdout, verbosity=2, resultclass=Result)
+        ok = runner.run(suite).wasSuccessful()
+    print(f"[{Case.label}] {'passed' if ok else 'FAILED'} in {time.monotonic() - began:.1f} s"
+          + ("" if ok else f"; kept {stack.root}"))
     if ok:
         shutil.rmtree(stack.root)
     sys.exit(0 if ok else 1)

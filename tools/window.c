@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     if (argc == 3 && strcmp(argv[1], "quit") == 0) {
         quit_pid = strtoul(argv[2], NULL, 10);
     } else if (argc != 1) {
-        fprintf(stderr, "usage: e2e_window [quit PID]\n");
+        fprintf(stderr, "usage: murmex-window [quit PID]\n");
         return 2;
     }
     EnumWindows(visit, 0);

@@ -8,7 +8,7 @@ int main(int argc, char** argv) {
     static char line[32768];
     FILE* file = argc == 2 ? fopen(argv[1], "rb") : NULL;
     if (!file) {
-        fprintf(stderr, "usage: e2e_launch COMMAND-LINE-FILE\n");
+        fprintf(stderr, "usage: murmex-launch COMMAND-LINE-FILE\n");
         return 2;
     }
     line[fread(line, 1, sizeof line - 1, file)] = 0;
@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     PROCESS_INFORMATION child;
     if (!CreateProcessA(NULL, line, NULL, NULL, TRUE, CREATE_SUSPENDED, NULL, NULL, &startup,
                         &child)) {
-        fprintf(stderr, "e2e_launch: CreateProcessA failed: %lu\n", GetLastError());
+        fprintf(stderr, "murmex-launch: CreateProcessA failed: %lu\n", GetLastError());
         return 2;
     }
     AssignProcessToJobObject(job, child.hProcess);
