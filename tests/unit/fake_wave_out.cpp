@@ -171,6 +171,12 @@ int JoinStorm() {
     return g_stormHandBacks;
 }
 
+size_t WhileHeld(const std::function<void()>& action) {
+    Lock lock(g_lock);
+    action();
+    return g_calls.size();
+}
+
 } // namespace fake
 
 using fake::Op;

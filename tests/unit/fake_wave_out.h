@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,5 +57,9 @@ std::vector<int> HandBackCounts();
 // once the device is reset. Returns the number of headers handed back.
 void StartStorm(unsigned seed, int handBacks);
 int JoinStorm();
+
+// Runs action under the service's lock, so that no wave-output call comes
+// between it and the log position it returns (the number of calls logged).
+size_t WhileHeld(const std::function<void()>& action);
 
 } // namespace fake
