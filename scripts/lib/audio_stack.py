@@ -179,7 +179,7 @@ class Stack:
         return {s["name"]: s["state"] for s in self._list("sinks")}
 
     def sink_inputs(self):
-        """{sink name: [sample spec of each stream on it, e.g. 's16le 2ch 48000Hz']}"""
+        """{sink name: [sample format of each stream on it, e.g. 's16le 2ch 48000Hz']}"""
         names = {s["index"]: s["name"] for s in self._list("sinks")}
         found = {}
         for stream in self._list("sink-inputs"):
