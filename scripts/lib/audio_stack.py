@@ -91,14 +91,20 @@ class Stack:
         return self.spawn([self.loader, *args], out, err, env)
 
     def rows(self, args):
-        """Runs a Windows program to its end: its output lines split at tabs, None if it
-        failed."""
-        out = self.path(f"rows.{time.monotonic_ns()}")
-        ok = self.wine(args, out).wait(timeout=60) == 0
-        with open(out, "rb") as file:
-            text = file.read().decode("cp1252")
-        os.unlink(out)
-        return [line.split("\t") for line in text.splitlines()] if ok else None
+        """Runs a Windows program to its end: its output lines split at tabs. A failed run is
+        tried once more (a helper tool's rare crash under emulation is not the program's);
+        a second failure returns None and keeps its output in failed-tool.N for the reader."""
+        for attempt in range(2):
+            out = self.path(f"rows.{time.monotonic_ns()}")
+            code = self.wine(args, out).wait(timeout=60)
+            if code != 0:
+                os.replace(out, self.path(f"failed-tool.{attempt}"))
+                continue
+            with open(out, "rb") as file:
+                text = file.read().decode("cp1252")
+            os.unlink(out)
+            return [line.split("\t") for line in text.splitlines()]
+        return None
 
     @staticmethod
     def kill(proc, grace=3.0):
