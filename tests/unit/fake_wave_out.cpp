@@ -101,11 +101,6 @@ int Count(Op op) {
     return static_cast<int>(Args(op).size());
 }
 
-WaveLib_Stream* OpenedStream() {
-    Lock lock(g_lock);
-    return g_stream;
-}
-
 std::vector<int> HandBack(std::vector<int> headers) {
     std::vector<int> handed;
     std::thread service([&] {

@@ -29,8 +29,6 @@ struct Device {
     MMRESULT capsResult = MMSYSERR_NOERROR;
 };
 
-constexpr MMRESULT kStillPlaying = WAVERR_STILLPLAYING; // 33
-
 // Forgets everything: no devices, no scripts, empty log.
 void Reset(std::vector<Device> devices = {});
 // Results of the next calls of one kind (Open, Write); calls past the script succeed.
@@ -38,7 +36,6 @@ void Script(Op op, std::vector<MMRESULT> results);
 std::vector<Call> Calls();
 std::vector<int> Args(Op op); // the arg of every logged call of one kind, in order
 int Count(Op op);
-WaveLib_Stream* OpenedStream(); // the instance data of the last successful open
 
 // From a service thread: hands the given headers back if they are queued, and
 // calls the callback once per header; returns the indices actually handed back.
