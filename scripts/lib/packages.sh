@@ -4,10 +4,12 @@
 MURMEX_PACKAGES=(cmake g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 googletest xvfb xauth
   pulseaudio pulseaudio-utils libpulse-dev gcc python3 clang-format)
 
-# Installs whichever of them are missing; silent when none is.
+# Installs whichever of the given packages (default: the list above) are missing; silent when
+# none is.
 murmex_install_packages() {
   local missing=() package log
-  for package in "${MURMEX_PACKAGES[@]}"; do
+  (($#)) || set -- "${MURMEX_PACKAGES[@]}"
+  for package in "$@"; do
     dpkg-query -W -f='${db:Status-Abbrev}' "$package" 2>/dev/null | grep -q '^ii' ||
       missing+=("$package")
   done
@@ -22,4 +24,20 @@ murmex_install_packages() {
     return 1
   fi
   rm -f "$log"
+}
+
+# Selects one build: exports MURMEX_PRESET and the WINELOADER that runs it. x64 is the 64-bit
+# twin under wine64; x86 the 32-bit release under 32-bit Wine in qemu, set up on first use.
+murmex_use_build() {
+  case $1 in
+  x64) MURMEX_PRESET=windows-x64 WINELOADER=/usr/lib/wine/wine64 ;;
+  x86)
+    # shellcheck source=scripts/lib/wine32.sh
+    . "$(dirname "${BASH_SOURCE[0]}")/wine32.sh"
+    wine32_setup || return
+    MURMEX_PRESET=windows-x86 WINELOADER=$WINE32_LOADER
+    ;;
+  *) echo "unknown build $1 (x64 or x86)" >&2 && return 2 ;;
+  esac
+  export MURMEX_PRESET WINELOADER
 }

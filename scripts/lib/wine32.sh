@@ -7,10 +7,6 @@
 #                   program, 32- or 64-bit, as "$WINE32_LOADER" prog.exe ARGS; Wine then starts
 #                   32-bit processes through the 32-bit wrapper beside it.
 #   WINE32_SERVER   the wineserver matching it (for `-p`, `-k`, `-w` with the same WINEPREFIX).
-#   wine32_boot LOG creates the prefix named by WINEPREFIX, Wine's output going to LOG (about 10 s:
-#                   wineboot fills syswow64 through qemu; its wineserver lingers about 5 s more,
-#                   so `"$WINE32_SERVER" -w` before removing the prefix).
-# scripts/setup-wine32 runs the setup; with --print-loader it prints WINE32_LOADER.
 #
 # Everything downloaded or built stays under .cache/ of the work tree (ignored by git):
 #   .cache/qemu/qemu-i386        static qemu-i386 10 from bookworm-backports (bookworm's own 7.2
@@ -29,6 +25,8 @@ WINE32_QEMU_SUITE=bookworm-backports
 WINE32_QEMU_PACKAGE=qemu-user
 WINE32_QEMU_MAJOR=10
 export WINE32_LOADER WINE32_SERVER
+# shellcheck source=scripts/lib/packages.sh
+. "$(dirname "${BASH_SOURCE[0]}")/packages.sh"
 
 wine32_setup() {
   mkdir -p "$WINE32_CACHE"
@@ -38,12 +36,6 @@ wine32_setup() {
     flock 9
     _wine32_packages && _wine32_qemu && _wine32_loader_dir
   )
-}
-
-_wine32_installed() {
-  local status
-  status="$(dpkg-query -W -f='${db:Status-Abbrev}\n' "$@" 2>/dev/null)" || return 1
-  ! grep -qv '^ii' <<<"$status"
 }
 
 # Runs a quiet command with its chatter in LOG, showing the log only when it fails.
@@ -58,15 +50,10 @@ _wine32_logged() {
 }
 
 _wine32_packages() {
-  local pkgs=(wine32:i386 libpulse0:i386) log="$WINE32_CACHE/wine32-apt.log"
-  _wine32_installed "${pkgs[@]}" && return 0
-  echo "wine32: installing ${pkgs[*]}" >&2
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  _wine32_logged "$log" apt-get -q -o DPkg::Lock::Timeout=600 update &&
-    DEBIAN_FRONTEND=noninteractive _wine32_logged "$log" apt-get -q -y \
-      -o DPkg::Lock::Timeout=600 --no-install-recommends install "${pkgs[@]}"
+  murmex_install_packages wine32:i386 libpulse0:i386
 }
 
 # The archive the machine already uses, from its deb822 or one-line sources.
@@ -139,12 +126,4 @@ EOF
 exec -a "\$0" "$WINE32_BIN/wine64" "\$@"
 EOF
   chmod +x "${WINE32_LOADER%64}" "$WINE32_LOADER"
-}
-
-# wine32_boot LOG: creates (or updates) the prefix in WINEPREFIX with the wrapped loaders.
-wine32_boot() {
-  local log=$1
-  : "${WINEPREFIX:?wine32_boot needs WINEPREFIX}"
-  WINELOADER="$WINE32_LOADER" WINEDEBUG="${WINEDEBUG:--all}" \
-    "$WINE32_LOADER" wineboot -i >"$log" 2>&1 </dev/null
 }

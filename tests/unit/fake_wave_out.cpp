@@ -55,12 +55,17 @@ void Notify(UINT message, WAVEHDR* header) {
     callback(nullptr, message, g_instance, reinterpret_cast<DWORD_PTR>(header), 0);
 }
 
+// The service's side of giving a header back: no longer queued, marked done.
+void MarkReturned(WAVEHDR* header) {
+    InterlockedAnd(FlagsOf(header), ~static_cast<LONG>(WHDR_INQUEUE));
+    InterlockedOr(FlagsOf(header), WHDR_DONE);
+}
+
 bool HandBackLocked(int index) {
     WAVEHDR* header = &g_stream->headers[index];
     if (g_reset || !(FlagsNow(header) & WHDR_INQUEUE))
         return false;
-    InterlockedAnd(FlagsOf(header), ~static_cast<LONG>(WHDR_INQUEUE));
-    InterlockedOr(FlagsOf(header), WHDR_DONE);
+    MarkReturned(header);
     ++g_handBacks[index];
     Notify(WOM_DONE, header);
     return true;
@@ -115,10 +120,8 @@ std::vector<int> HandBack(std::vector<int> headers) {
 
 void MarkDone(std::vector<int> headers) {
     Lock lock(g_lock);
-    for (int index : headers) {
-        InterlockedAnd(FlagsOf(&g_stream->headers[index]), ~static_cast<LONG>(WHDR_INQUEUE));
-        InterlockedOr(FlagsOf(&g_stream->headers[index]), WHDR_DONE);
-    }
+    for (int index : headers)
+        MarkReturned(&g_stream->headers[index]);
 }
 
 void CallBack() {
