@@ -113,7 +113,13 @@ class Case(unittest.TestCase):
     def quit(self, program):
         """Ends the program normally (WM_QUIT to its hidden window) and returns its exit code."""
         self.tool("window", "quit", str(program.pid()))
-        return program.proc.wait(timeout=20)
+        return self.exit_code(program, "the program to end after WM_QUIT")
+
+    def exit_code(self, program, what):
+        """Waits for the program's end, generously (a process start or end under emulation
+        can take many seconds on a loaded machine), saying what it saw if it does not come."""
+        self.wait(lambda: program.proc.poll() is not None, what, timeout=60)
+        return program.proc.returncode
 
     def hold(self, sink, count=256):
         """A native client holding `count` streams on the sink; kill it to release them."""
@@ -196,7 +202,7 @@ class Guard(Case):
         first = self.start()
         self.wait(lambda: self.streams() == {"hdmi": [PCM]}, "the first copy's stream")
         second = self.start()
-        self.assertEqual(second.proc.wait(timeout=15), 0, self.seen())
+        self.assertEqual(self.exit_code(second, "the second copy to end"), 0, self.seen())
         self.assertNotIn("waveOutGetNumDevs", [call for *_, call in second.trace()],
                          f"the second copy looked for a device\n{self.seen()}")
         self.start(b" ati hdmi output")
