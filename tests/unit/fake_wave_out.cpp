@@ -3,46 +3,38 @@
 #include "wave_lib.h"
 
 #include <stdio.h>
-#include <string.h>
 
 #include <deque>
 #include <map>
 #include <mutex>
-#include <random>
-#include <thread>
 
 namespace fake {
 namespace {
 
-// Everything below is guarded by g_lock; callbacks run with it held, so a
-// reset can never race a hand-back that is still calling back.
+// All state is guarded by g_lock. Callbacks run with it held, as a real service calls back
+// under its own lock, so a reset never races a hand-back that is still calling back.
 std::mutex g_lock;
 std::vector<Device> g_devices;
 std::map<Op, std::deque<MMRESULT>> g_scripts;
 std::vector<Call> g_calls;
-DWORD_PTR g_callback = 0;
-DWORD_PTR g_instance = 0;
-WaveLib_Stream* g_stream = nullptr;
-bool g_reset = false;
-int g_handBacks[WAVELIB_HEADER_COUNT];
-std::thread g_storm;
-int g_stormHandBacks = 0;
+WaveLib_Stream* g_stream; // the instance data of the last open, alive until its close
+DWORD_PTR g_callback;
+bool g_reset; // nothing is handed back after a reset
 
 using Lock = std::lock_guard<std::mutex>;
 
-volatile LONG* FlagsOf(WAVEHDR* header) {
-    return reinterpret_cast<volatile LONG*>(&header->dwFlags);
-}
-DWORD FlagsNow(WAVEHDR* header) {
-    return static_cast<DWORD>(InterlockedOr(FlagsOf(header), 0));
+DWORD Flags(WAVEHDR* header, DWORD set = 0, DWORD clear = 0) {
+    auto* word = reinterpret_cast<volatile LONG*>(&header->dwFlags);
+    InterlockedAnd(word, ~static_cast<LONG>(clear));
+    return static_cast<DWORD>(InterlockedOr(word, static_cast<LONG>(set)) | set);
 }
 
-int IndexOf(const WAVEHDR* header) {
-    return g_stream ? static_cast<int>(header - g_stream->headers) : -1;
+void Log(Op op, int arg, DWORD flags = 0, bool event = false) {
+    g_calls.push_back({op, arg, flags, event, Now()});
 }
 
 MMRESULT Scripted(Op op) {
-    auto& script = g_scripts[op];
+    std::deque<MMRESULT>& script = g_scripts[op];
     if (script.empty())
         return MMSYSERR_NOERROR;
     const MMRESULT result = script.front();
@@ -51,24 +43,22 @@ MMRESULT Scripted(Op op) {
 }
 
 void Notify(UINT message, WAVEHDR* header) {
-    auto callback = reinterpret_cast<LPDRVCALLBACK>(g_callback);
-    callback(nullptr, message, g_instance, reinterpret_cast<DWORD_PTR>(header), 0);
-}
-
-// The service's side of giving a header back: no longer queued, marked done.
-void MarkReturned(WAVEHDR* header) {
-    InterlockedAnd(FlagsOf(header), ~static_cast<LONG>(WHDR_INQUEUE));
-    InterlockedOr(FlagsOf(header), WHDR_DONE);
+    reinterpret_cast<LPDRVCALLBACK>(g_callback)(nullptr, message,
+                                                reinterpret_cast<DWORD_PTR>(g_stream),
+                                                reinterpret_cast<DWORD_PTR>(header), 0);
 }
 
 bool HandBackLocked(int index) {
     WAVEHDR* header = &g_stream->headers[index];
-    if (g_reset || !(FlagsNow(header) & WHDR_INQUEUE))
+    if (g_reset || !(Flags(header) & WHDR_INQUEUE))
         return false;
-    MarkReturned(header);
-    ++g_handBacks[index];
+    Flags(header, WHDR_DONE, WHDR_INQUEUE);
     Notify(WOM_DONE, header);
     return true;
+}
+
+int IndexOf(WAVEHDR* header) {
+    return static_cast<int>(header - g_stream->headers);
 }
 
 } // namespace
@@ -78,10 +68,7 @@ void Reset(std::vector<Device> devices) {
     g_devices = std::move(devices);
     g_scripts.clear();
     g_calls.clear();
-    g_callback = g_instance = 0;
     g_stream = nullptr;
-    g_reset = false;
-    memset(g_handBacks, 0, sizeof g_handBacks);
 }
 
 void Script(Op op, std::vector<MMRESULT> results) {
@@ -102,173 +89,143 @@ std::vector<int> Args(Op op) {
     return args;
 }
 
-int Count(Op op) {
-    return static_cast<int>(Args(op).size());
+std::string Trace(size_t from) {
+    static const char* const kWords[] = {"devs",  "caps",  "open",  "prepare",
+                                         "write", "reset", "close", "text"};
+    const std::vector<Call> calls = Calls();
+    std::string trace;
+    for (size_t i = from; i < calls.size(); ++i) {
+        const Call& call = calls[i];
+        trace += (trace.empty() ? "" : " ") + std::string(kWords[static_cast<int>(call.op)]);
+        if (call.op == Op::Reset) {
+            for (int index = 0; index < WAVELIB_HEADER_COUNT; ++index)
+                trace += (call.arg >> index & 1) ? std::to_string(index) : "";
+        } else if (call.op != Op::Devs && call.op != Op::Close) {
+            trace += std::to_string(call.arg);
+        }
+        trace += call.event ? "+event" : "";
+    }
+    return trace;
 }
 
-std::vector<int> HandBack(std::vector<int> headers) {
+double Now() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+std::vector<int> HandBack(const std::vector<int>& headers) {
+    Lock lock(g_lock);
     std::vector<int> handed;
-    std::thread service([&] {
-        Lock lock(g_lock);
-        for (int index : headers)
-            if (HandBackLocked(index))
-                handed.push_back(index);
-    });
-    service.join();
+    for (int index : headers)
+        if (HandBackLocked(index))
+            handed.push_back(index);
     return handed;
 }
 
-void MarkDone(std::vector<int> headers) {
+void MarkDone(const std::vector<int>& headers) {
     Lock lock(g_lock);
     for (int index : headers)
-        MarkReturned(&g_stream->headers[index]);
+        Flags(&g_stream->headers[index], WHDR_DONE, WHDR_INQUEUE);
 }
 
 void CallBack() {
-    std::thread service([] {
-        Lock lock(g_lock);
-        Notify(WOM_DONE, nullptr);
-    });
-    service.join();
+    Lock lock(g_lock);
+    Notify(WOM_DONE, nullptr);
 }
 
-int QueuedCount() {
+int Queued() {
     Lock lock(g_lock);
     int queued = 0;
-    for (WAVEHDR& header : g_stream->headers)
-        queued += (FlagsNow(&header) & WHDR_INQUEUE) ? 1 : 0;
+    for (int index = 0; g_stream && index < WAVELIB_HEADER_COUNT; ++index)
+        queued += (Flags(&g_stream->headers[index]) & WHDR_INQUEUE) ? 1 : 0;
     return queued;
-}
-
-std::vector<int> HandBackCounts() {
-    Lock lock(g_lock);
-    return std::vector<int>(g_handBacks, g_handBacks + WAVELIB_HEADER_COUNT);
-}
-
-void StartStorm(unsigned seed, int handBacks) {
-    g_stormHandBacks = 0;
-    g_storm = std::thread([seed, handBacks] {
-        std::mt19937 random(seed);
-        while (g_stormHandBacks < handBacks) {
-            {
-                Lock lock(g_lock);
-                if (g_reset)
-                    return;
-                const unsigned subset = random() % 15 + 1; // a non-empty subset of four
-                for (int index = 0; index < WAVELIB_HEADER_COUNT; ++index)
-                    if ((subset >> index) & 1)
-                        g_stormHandBacks += HandBackLocked(index) ? 1 : 0;
-            }
-            std::this_thread::yield();
-        }
-    });
-}
-
-int JoinStorm() {
-    g_storm.join();
-    return g_stormHandBacks;
-}
-
-size_t WhileHeld(const std::function<void()>& action) {
-    Lock lock(g_lock);
-    action();
-    return g_calls.size();
 }
 
 } // namespace fake
 
-using fake::Op;
-
-namespace {
-void Log(Op op, int arg, DWORD flags = 0) {
-    fake::g_calls.push_back({op, arg, flags});
-}
-} // namespace
+using namespace fake;
 
 UINT WINAPI waveOutGetNumDevs() {
-    fake::Lock lock(fake::g_lock);
-    Log(Op::GetNumDevs, 0);
-    return static_cast<UINT>(fake::g_devices.size());
+    Lock lock(g_lock);
+    Log(Op::Devs, 0);
+    return static_cast<UINT>(g_devices.size());
 }
 
 MMRESULT WINAPI waveOutGetDevCapsA(UINT_PTR id, LPWAVEOUTCAPSA caps, UINT size) {
-    fake::Lock lock(fake::g_lock);
-    Log(Op::GetDevCaps, static_cast<int>(id));
-    if (id >= fake::g_devices.size() || size != sizeof(WAVEOUTCAPSA))
+    Lock lock(g_lock);
+    Log(Op::Caps, static_cast<int>(id));
+    if (id >= g_devices.size() || size != sizeof(WAVEOUTCAPSA))
         return MMSYSERR_BADDEVICEID;
-    const fake::Device& device = fake::g_devices[id];
-    if (device.capsResult != MMSYSERR_NOERROR)
-        return device.capsResult;
-    memset(caps, 0, sizeof *caps);
-    snprintf(caps->szPname, sizeof caps->szPname, "%s", device.name.c_str());
-    return MMSYSERR_NOERROR;
+    *caps = {};
+    snprintf(caps->szPname, sizeof caps->szPname, "%s", g_devices[id].name.c_str());
+    return g_devices[id].capsResult;
 }
 
-MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT id, LPCWAVEFORMATEX format, DWORD_PTR callback,
+MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT id, LPCWAVEFORMATEX, DWORD_PTR callback,
                             DWORD_PTR instance, DWORD flags) {
-    fake::Lock lock(fake::g_lock);
-    Log(Op::Open, static_cast<int>(id), flags);
-    if (const MMRESULT result = fake::Scripted(Op::Open))
+    Lock lock(g_lock);
+    g_stream = reinterpret_cast<WaveLib_Stream*>(instance);
+    Log(Op::Open, static_cast<int>(id), flags, g_stream->completionEvent != nullptr);
+    *handle = reinterpret_cast<HWAVEOUT>(UINT_PTR{0xBAD});
+    if (const MMRESULT result = Scripted(Op::Open))
         return result;
-    if (id >= fake::g_devices.size() || format->wFormatTag != WAVE_FORMAT_PCM)
+    if (id >= g_devices.size())
         return MMSYSERR_BADDEVICEID;
-    *handle = reinterpret_cast<HWAVEOUT>(static_cast<UINT_PTR>(0x5000 + id));
-    fake::g_callback = callback;
-    fake::g_instance = instance;
-    fake::g_stream = reinterpret_cast<WaveLib_Stream*>(instance);
-    fake::g_reset = false;
-    fake::Notify(WOM_OPEN, nullptr);
+    *handle = reinterpret_cast<HWAVEOUT>(UINT_PTR{0x5000} + id);
+    g_callback = callback;
+    g_reset = false;
+    Notify(WOM_OPEN, nullptr);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT, LPWAVEHDR header, UINT size) {
-    fake::Lock lock(fake::g_lock);
-    Log(Op::Prepare, fake::IndexOf(header), header->dwFlags);
+    Lock lock(g_lock);
+    Log(Op::Prepare, IndexOf(header), Flags(header));
     if (size != sizeof(WAVEHDR))
         return MMSYSERR_INVALPARAM;
-    InterlockedOr(fake::FlagsOf(header), WHDR_PREPARED);
+    Flags(header, WHDR_PREPARED);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI waveOutWrite(HWAVEOUT, LPWAVEHDR header, UINT size) {
-    fake::Lock lock(fake::g_lock);
-    const DWORD flags = fake::FlagsNow(header);
-    Log(Op::Write, fake::IndexOf(header), flags);
+    Lock lock(g_lock);
+    const DWORD flags = Flags(header);
+    Log(Op::Write, IndexOf(header), flags);
     if (flags & WHDR_INQUEUE)
         return WAVERR_STILLPLAYING;
-    if (!(flags & WHDR_PREPARED))
+    if (!(flags & WHDR_PREPARED) || size != sizeof(WAVEHDR))
         return WAVERR_UNPREPARED;
-    if (size != sizeof(WAVEHDR))
-        return MMSYSERR_INVALPARAM;
-    if (const MMRESULT result = fake::Scripted(Op::Write))
+    if (const MMRESULT result = Scripted(Op::Write))
         return result;
-    InterlockedAnd(fake::FlagsOf(header), ~static_cast<LONG>(WHDR_DONE));
-    InterlockedOr(fake::FlagsOf(header), WHDR_INQUEUE);
+    Flags(header, WHDR_INQUEUE, WHDR_DONE);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI waveOutReset(HWAVEOUT) {
-    fake::Lock lock(fake::g_lock);
-    Log(Op::Reset, 0);
+    Lock lock(g_lock);
+    int handed = 0;
     for (int index = 0; index < WAVELIB_HEADER_COUNT; ++index)
-        fake::HandBackLocked(index);
-    fake::g_reset = true;
+        handed |= HandBackLocked(index) ? 1 << index : 0;
+    g_reset = true;
+    Log(Op::Reset, handed);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI waveOutClose(HWAVEOUT) {
-    fake::Lock lock(fake::g_lock);
+    Lock lock(g_lock);
     Log(Op::Close, 0);
-    for (WAVEHDR& header : fake::g_stream->headers)
-        if (fake::FlagsNow(&header) & WHDR_INQUEUE)
+    for (WAVEHDR& header : g_stream->headers)
+        if (Flags(&header) & WHDR_INQUEUE)
             return WAVERR_STILLPLAYING;
-    fake::Notify(WOM_CLOSE, nullptr);
+    Notify(WOM_CLOSE, nullptr);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI waveOutGetErrorTextA(MMRESULT result, LPSTR text, UINT size) {
-    fake::Lock lock(fake::g_lock);
-    Log(Op::GetErrorText, static_cast<int>(result));
+    Lock lock(g_lock);
+    Log(Op::Text, static_cast<int>(result), 0, g_stream && g_stream->completionEvent);
     snprintf(text, size, "error %u", result);
     return MMSYSERR_NOERROR;
 }

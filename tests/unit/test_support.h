@@ -8,15 +8,10 @@
 
 struct WaveLib_Stream;
 
-// Captures what the program writes to standard output (file descriptor 1,
-// through the C runtime DLL's stdout) between construction and Take().
-struct StdoutCapture {
-    StdoutCapture();
-    ~StdoutCapture();
-    std::string Take(); // ends the capture; the bytes as written, "\r\n" included
-    int saved = -1;
-    std::string path;
-};
+// What the program writes to standard output (the C runtime DLL's descriptor 1) while action
+// runs, byte for byte: the descriptor is a binary file for the time, so line ends are the
+// program's own "\n".
+std::string Stdout(const std::function<void()>& action);
 
 // Polls until cond() holds; false after the deadline.
 bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs = 10000);
@@ -27,4 +22,6 @@ bool WaitEventTaken(HANDLE event);
 // WaveLib_Close, returning the feeder's exit code (STILL_ACTIVE if none ran).
 DWORD CloseReturningExitCode(WaveLib_Stream* stream);
 
+// Open handles of this process. Wine answers GetProcessHandleCount with 0, so this scans the
+// handle values instead; the program's handles are all small values.
 DWORD HandleCount();
