@@ -1,9 +1,8 @@
 // A scripted stand-in for the wave-output service, linked into the test executable in place of
-// winmm.dll. It keeps the rules the program relies on, and the surprises of the real one: a
+// winmm.dll. It keeps the rules the program relies on, and the real service's surprises: a
 // queued header is the service's until it is handed back with WHDR_DONE set and a WOM_DONE
-// callback; writing a queued or unprepared header fails; a reset hands every queued header
-// back; a failed open may leave anything in the handle; a failed capability query may still
-// have filled in the product name.
+// callback; a queued or unprepared header cannot be written; a reset hands every queued header
+// back; a failed open may leave anything in the handle, a failed query a name in the caps.
 #pragma once
 
 #include <windows.h>
@@ -35,17 +34,17 @@ void Reset(std::vector<Device> devices = {});
 void Script(Op op, std::vector<MMRESULT> results);
 std::vector<Call> Calls();
 std::vector<int> Args(Op op);
-// The log from call `from` on, one word a call: "devs caps0 open0 prepare0 write0 text3 reset01
-// close", where a number is the call's arg ("reset01": the reset handed headers 0 and 1 back)
-// and "+event" marks an Open or Text made while the stream already had its completion event.
+// The log from call `from` on, a word a call, such as "devs caps0 open0 prepare0 write0 text3
+// reset01 close": the number is the call's arg ("reset01": headers 0 and 1 handed back), and
+// "+event" marks an Open or Text made while the stream already had its completion event.
 std::string Trace(size_t from = 0);
-double Now(); // milliseconds
+double Now(); // milliseconds, on the performance counter (the tick count is coarser)
 
-// The service's side; the calling thread acts as the service's thread. HandBack gives back
-// those of the headers that are queued, each with a WOM_DONE callback, and returns them.
-std::vector<int> HandBack(const std::vector<int>& headers);
-void MarkDone(const std::vector<int>& headers); // done, but the callback has not come yet
-void CallBack();                                // a WOM_DONE with nothing handed back
+// The service's side, with the calling thread as the service's own. HandBack gives back those
+// of the headers that are queued, each followed by a WOM_DONE callback unless callBack is false
+// (marked done, the callback still to come), and returns them.
+std::vector<int> HandBack(const std::vector<int>& headers, bool callBack = true);
+void CallBack(); // a WOM_DONE with nothing handed back
 int Queued();
 
 } // namespace fake

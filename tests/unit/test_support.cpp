@@ -36,17 +36,6 @@ bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs) {
     return true;
 }
 
-// Taking the signal ourselves would hide it from the feeder, so give it back and look again
-// until the event is found unset.
-bool WaitEventTaken(HANDLE event) {
-    return WaitUntil([event] {
-        if (WaitForSingleObject(event, 0) == WAIT_TIMEOUT)
-            return true;
-        SetEvent(event);
-        return false;
-    });
-}
-
 DWORD CloseReturningExitCode(WaveLib_Stream* stream) {
     HANDLE feeder = nullptr;
     DuplicateHandle(GetCurrentProcess(), stream->feederThread, GetCurrentProcess(), &feeder, 0,

@@ -16,9 +16,6 @@ std::string Stdout(const std::function<void()>& action);
 // Polls until cond() holds; false after the deadline.
 bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs = 10000);
 
-// Waits until the feeder has taken the completion event's signal.
-bool WaitEventTaken(HANDLE event);
-
 // WaveLib_Close, returning the feeder's exit code (STILL_ACTIVE if none ran).
 DWORD CloseReturningExitCode(WaveLib_Stream* stream);
 
