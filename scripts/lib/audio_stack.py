@@ -165,19 +165,19 @@ class Stack:
                          "load-module module-suspend-on-idle timeout=1\n")
         self.spawn(["pulseaudio", "-n", "-F", conf, "--daemonize=no", "--exit-idle-time=-1",
                     "--use-pid-file=no", "--disable-shm=yes"], self.path("pulse.log"))
-        wait_for(lambda: self._pactl("info", check=False).returncode == 0, 20, "PulseAudio")
+        wait_for(lambda: self.pactl("info", check=False).returncode == 0, 20, "PulseAudio")
         for name, description in sinks:
             prop = 'device.description="%s"' % description.replace('"', '\\"')
-            self._pactl("load-module", "module-null-sink", f"sink_name={name}",
+            self.pactl("load-module", "module-null-sink", f"sink_name={name}",
                         f"sink_properties='{prop}'")
             self.descriptions[name] = description
 
-    def _pactl(self, *args, check=True):
+    def pactl(self, *args, check=True):
         return subprocess.run(["pactl", *args], env=self.env, capture_output=True, check=check,
                               timeout=20)
 
     def _list(self, what):
-        return json.loads(self._pactl("-f", "json", "list", what).stdout)
+        return json.loads(self.pactl("-f", "json", "list", what).stdout)
 
     def sinks(self):
         """{sink name: state}, state being RUNNING, IDLE or SUSPENDED."""

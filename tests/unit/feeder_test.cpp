@@ -69,6 +69,8 @@ TEST_F(PlayingStream, RequeuesEveryHeaderHandedBackInOnePassInOrder) {
 TEST_F(PlayingStream, AWakeUpWithNothingDoneCallsNothing) {
     fake::CallBack();
     Sleep(200); // the feeder wakes and finds nothing done
+    EXPECT_EQ(WaitForSingleObject(stream->completionEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the wake-up left the event set";
     ASSERT_EQ(fake::HandBack({2}), std::vector<int>{2});
     ASSERT_TRUE(WaitUntil([] { return fake::Queued() == 4; }));
     EXPECT_EQ(fake::Trace(primed), "write2");
