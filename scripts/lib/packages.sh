@@ -2,7 +2,7 @@
 # The Debian packages that building, running and testing murmex need, in one place for
 # scripts/run and scripts/test.
 MURMEX_PACKAGES=(cmake g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 googletest xvfb xauth
-  pulseaudio pulseaudio-utils libpulse-dev gcc python3 clang-format)
+  pulseaudio pulseaudio-utils python3 clang-format)
 
 # Installs whichever of the given packages (default: the list above) are missing; silent when
 # none is.

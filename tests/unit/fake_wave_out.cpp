@@ -2,6 +2,8 @@
 
 #include "wave_lib.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
 
 #include <deque>
@@ -43,10 +45,6 @@ void Done(WAVEHDR* header) {
                reinterpret_cast<DWORD_PTR>(header), 0);
 }
 
-int IndexOf(WAVEHDR* header) {
-    return static_cast<int>(header - g_stream->headers);
-}
-
 bool HandBackLocked(int index, bool callBack) {
     WAVEHDR* header = &g_stream->headers[index];
     if (g_reset || !(Flags(header) & WHDR_INQUEUE))
@@ -59,17 +57,13 @@ bool HandBackLocked(int index, bool callBack) {
 
 } // namespace
 
-void Reset(std::vector<Device> devices) {
+void Reset(std::vector<Device> devices, std::vector<MMRESULT> opens, std::vector<MMRESULT> writes) {
     Lock lock(g_lock);
     g_devices = std::move(devices);
-    g_scripts.clear();
+    g_scripts = {{Op::Open, {opens.begin(), opens.end()}},
+                 {Op::Write, {writes.begin(), writes.end()}}};
     g_calls.clear();
     g_stream = nullptr;
-}
-
-void Script(Op op, std::vector<MMRESULT> results) {
-    Lock lock(g_lock);
-    g_scripts[op].assign(results.begin(), results.end());
 }
 
 std::vector<Call> Calls() {
@@ -123,15 +117,61 @@ void CallBack() {
     Done(nullptr);
 }
 
-int Queued() {
-    Lock lock(g_lock);
-    int queued = 0;
-    for (int index = 0; g_stream && index < WAVELIB_HEADER_COUNT; ++index)
-        queued += (Flags(&g_stream->headers[index]) & WHDR_INQUEUE) ? 1 : 0;
-    return queued;
+bool AllQueued() {
+    return WaitUntil([] {
+        Lock lock(g_lock);
+        int queued = 0;
+        for (int index = 0; g_stream && index < WAVELIB_HEADER_COUNT; ++index)
+            queued += (Flags(&g_stream->headers[index]) & WHDR_INQUEUE) ? 1 : 0;
+        return queued == WAVELIB_HEADER_COUNT;
+    });
 }
 
 } // namespace fake
+
+std::string Stdout(const std::function<void()>& action) {
+    char dir[MAX_PATH], path[MAX_PATH];
+    GetTempPathA(sizeof dir, dir);
+    GetTempFileNameA(dir, "out", 0, path);
+    const int file = _open(path, _O_RDWR | _O_TRUNC | _O_BINARY), saved = _dup(1);
+    fflush(stdout);
+    _dup2(file, 1);
+    action();
+    fflush(stdout);
+    _dup2(saved, 1);
+    _close(saved);
+    std::string bytes(static_cast<size_t>(_lseek(file, 0, SEEK_END)), '\0');
+    _lseek(file, 0, SEEK_SET);
+    _read(file, &bytes[0], static_cast<unsigned>(bytes.size()));
+    _close(file);
+    DeleteFileA(path);
+    return bytes;
+}
+
+bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs) {
+    for (const ULONGLONG end = GetTickCount64() + deadlineMs; !cond(); Sleep(1))
+        if (GetTickCount64() > end)
+            return false;
+    return true;
+}
+
+DWORD CloseReturningExitCode(WaveLib_Stream* stream) {
+    HANDLE feeder = nullptr;
+    DuplicateHandle(GetCurrentProcess(), stream->feederThread, GetCurrentProcess(), &feeder, 0,
+                    FALSE, DUPLICATE_SAME_ACCESS);
+    WaveLib_Close(stream);
+    DWORD exitCode = STILL_ACTIVE;
+    GetExitCodeThread(feeder, &exitCode);
+    CloseHandle(feeder);
+    return exitCode;
+}
+
+DWORD HandleCount() {
+    DWORD count = 0, flags;
+    for (ULONG_PTR value = 4; value < 0x10000; value += 4)
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    return count;
+}
 
 using namespace fake;
 
@@ -163,7 +203,7 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT id, LPCWAVEFORMATEX, DWORD_P
 
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT, LPWAVEHDR header, UINT size) {
     Lock lock(g_lock);
-    Record(Op::Prepare, IndexOf(header), Flags(header));
+    Record(Op::Prepare, static_cast<int>(header - g_stream->headers), Flags(header));
     Flags(header, size == sizeof(WAVEHDR) ? WHDR_PREPARED : 0);
     return MMSYSERR_NOERROR;
 }
@@ -171,7 +211,8 @@ MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT, LPWAVEHDR header, UINT size) {
 MMRESULT WINAPI waveOutWrite(HWAVEOUT, LPWAVEHDR header, UINT size) {
     Lock lock(g_lock);
     const DWORD flags = Flags(header);
-    const MMRESULT scripted = Record(Op::Write, IndexOf(header), flags);
+    const MMRESULT scripted =
+        Record(Op::Write, static_cast<int>(header - g_stream->headers), flags);
     if (flags & WHDR_INQUEUE)
         return WAVERR_STILLPLAYING;
     if (!(flags & WHDR_PREPARED) || size != sizeof(WAVEHDR))

@@ -1,15 +1,19 @@
-// A scripted stand-in for the wave-output service, linked into the test executable in place of
-// winmm.dll. It keeps the rules the program relies on, and the real service's surprises: a
-// queued header is the service's until it is handed back with WHDR_DONE set and a WOM_DONE
-// callback; a queued or unprepared header cannot be written; a reset hands every queued header
-// back; a failed open may leave anything in the handle, a failed query a name in the caps.
+// A scripted stand-in for the wave-output service, linked in place of winmm.dll, and the
+// helpers the tests drive it with. It keeps the rules the program relies on and the real
+// service's surprises: a queued header is the service's until it is handed back with WHDR_DONE
+// set and a WOM_DONE callback; a queued or unprepared header cannot be written; a reset hands
+// every queued header back; a failed open may leave anything in the handle, a failed query a
+// name in the caps.
 #pragma once
 
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <functional>
 #include <string>
 #include <vector>
+
+struct WaveLib_Stream;
 
 namespace fake {
 
@@ -28,23 +32,34 @@ struct Device {
     MMRESULT capsResult = MMSYSERR_NOERROR;
 };
 
-// Forgets everything: no devices, no scripts, empty log.
-void Reset(std::vector<Device> devices = {});
-// Results of the next Open or Write calls, in order; calls past the script succeed.
-void Script(Op op, std::vector<MMRESULT> results);
+// Forgets everything and serves these devices. Open and Write calls answer with their scripted
+// results in turn, and succeed once the script is used up.
+void Reset(std::vector<Device> devices, std::vector<MMRESULT> opens = {},
+           std::vector<MMRESULT> writes = {});
 std::vector<Call> Calls();
 std::vector<int> Args(Op op);
 // The log from call `from` on, a word a call, such as "devs caps0 open0 prepare0 write0 text3
 // reset01 close": the number is the call's arg ("reset01": headers 0 and 1 handed back), and
 // "+event" marks an Open or Text made while the stream already had its completion event.
 std::string Trace(size_t from = 0);
-double Now(); // milliseconds, on the performance counter (the tick count is coarser)
+double Now(); // milliseconds, on the performance counter: the tick count is coarser
 
 // The service's side, with the calling thread as the service's own. HandBack gives back those
 // of the headers that are queued, each followed by a WOM_DONE callback unless callBack is false
 // (marked done, the callback still to come), and returns them.
 std::vector<int> HandBack(const std::vector<int>& headers, bool callBack = true);
-void CallBack(); // a WOM_DONE with nothing handed back
-int Queued();
+void CallBack();  // a WOM_DONE with nothing handed back
+bool AllQueued(); // waits until all four headers are queued
 
 } // namespace fake
+
+// What the program writes to standard output (the C runtime's descriptor 1) while action runs,
+// byte for byte: the descriptor is a binary file meanwhile, so a line ends as the program wrote it.
+std::string Stdout(const std::function<void()>& action);
+// Polls until cond() holds; false after the deadline.
+bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs = 10000);
+// WaveLib_Close, returning the feeder's exit code.
+DWORD CloseReturningExitCode(WaveLib_Stream* stream);
+// Open handles of this process. Wine answers GetProcessHandleCount with 0, so this scans the
+// handle values; the program's are all small.
+DWORD HandleCount();

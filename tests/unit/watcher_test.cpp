@@ -1,28 +1,27 @@
-// The device watcher in real time against the scripted service: three attempts.
+// The device watcher in real time against the scripted service: a stream that plays and then
+// fails, and two failed opens.
 #include <gtest/gtest.h>
 
 #include "device_watch.h"
 #include "fake_wave_out.h"
-#include "test_support.h"
 
 using fake::Op;
 
 namespace {
 
-// The pause is 2000 ms after every attempt, never before the first; clocks and scheduling on
-// a loaded machine, under emulation too, may add to it but never take from it.
+// The pause is 2000 ms after every attempt, never before the first; a loaded machine, under
+// emulation too, may add to it but never take from it.
 constexpr double kPauseMs = 2000, kLateMs = 1500;
 
 TEST(Watcher, TriesAtOnceThenTwoSecondsAfterEveryEnd) {
-    fake::Reset({{"ATI HDMI Output"}});
-    fake::Script(Op::Open, {MMSYSERR_NOERROR, MMSYSERR_NOTENABLED, MMSYSERR_NOTENABLED});
-    fake::Script(Op::Write, {0, 0, 0, 0, MMSYSERR_NOMEM}); // plays, then a re-queue fails
+    fake::Reset({{"ATI HDMI Output"}}, {0, MMSYSERR_NOTENABLED, MMSYSERR_NOTENABLED},
+                {0, 0, 0, 0, MMSYSERR_NOMEM});
     static char name[] = "ATI HDMI";
     const double started = fake::Now();
     HANDLE watcher = nullptr;
     const std::string out = Stdout([&] {
         watcher = CreateThread(nullptr, 0, DeviceWatchThread, name, 0, nullptr);
-        if (WaitUntil([] { return fake::Queued() == 4; }))
+        if (fake::AllQueued())
             fake::HandBack({0});
         WaitUntil([] { return fake::Args(Op::Text).size() == 3; }, 3 * kPauseMs + 3 * kLateMs);
         Sleep(200); // into the third pause, out of every call

@@ -1,0 +1,197 @@
+// Stories of WaveLib against the scripted service: which device it picks, what a failed open
+// leaves behind, how the feeder answers hand-backs and failures, and what many attempts leave.
+#include <gtest/gtest.h>
+
+#include "fake_wave_out.h"
+#include "wave_lib.h"
+
+#include <psapi.h>
+#include <string.h>
+
+#include <algorithm>
+
+using fake::Op;
+
+namespace {
+
+constexpr char kName[] = "ATI HDMI Output";
+constexpr DWORD kArmed = WHDR_PREPARED | WHDR_BEGINLOOP | WHDR_ENDLOOP;
+
+struct ChoiceCase {
+    const char* story;
+    std::vector<fake::Device> devices;
+    const char* name;
+    int chosen; // device number opened, -1 for none
+};
+
+const ChoiceCase kChoices[] = {
+    {"default name after another device", {{"Speakers"}, {kName}}, kName, 1},
+    {"ASCII case is ignored", {{kName}}, "ati hdmi output", 0},
+    {"a leading part matches", {{"Speakers"}, {"ATI HDMI Output (2)"}}, "ATI", 1},
+    {"the lowest-numbered match wins", {{"ATI HDMI Output 2"}, {kName}}, "ATI HDMI", 0},
+    {"longer than the product name", {{kName}}, "ATI HDMI Output ", -1},
+    {"a failed query is skipped, whatever name it left",
+     {{kName, MMSYSERR_NODRIVER}, {kName}},
+     "ATI",
+     1},
+    {"no folding above ASCII", {{"\xC9tude HDMI"}}, "\xE9tude", -1},
+    {"bytes above 0x7F are plain characters", {{"\xC9tude HDMI"}}, "\xC9tu", 0},
+    {"quotes are part of the name", {{kName}}, "\"ATI HDMI Output\"", -1},
+    {"an empty table", {}, kName, -1},
+};
+
+TEST(DeviceChoice, OpensTheFirstDeviceWhoseProductNameBeginsWithTheName) {
+    for (const ChoiceCase& c : kChoices) {
+        SCOPED_TRACE(c.story);
+        fake::Reset(c.devices, {MMSYSERR_ALLOCATED}); // the open fails: back at once
+        WaveLib_Stream* stream = nullptr;
+        const std::string out = Stdout([&] { stream = WaveLib_Open(c.name); });
+        EXPECT_EQ(stream, nullptr);
+        EXPECT_EQ(out.empty(), c.chosen < 0); // no match is no failure
+        const std::vector<int> opened = fake::Args(Op::Open);
+        EXPECT_EQ(opened, c.chosen < 0 ? std::vector<int>{} : std::vector<int>{c.chosen});
+        if (c.chosen >= 0) { // the search ends there
+            EXPECT_EQ(fake::Args(Op::Caps).back(), c.chosen);
+        }
+    }
+    fake::Reset({});
+    WaveLib_Close(nullptr);
+    EXPECT_EQ(WaveLib_Open(kName), nullptr);
+    EXPECT_EQ(fake::Trace(), "devs");
+}
+
+// The line comes before anything else happens to the stream: no completion event at the open
+// or at the report, no feeder to prime the device, no close of what the open left in the handle.
+TEST(OpenFailure, WritesOneLineAndMakesNoEventNoFeederNoClose) {
+    fake::Reset({{kName}}, {MMSYSERR_NOTENABLED});
+    WaveLib_Stream* stream = nullptr;
+    EXPECT_EQ(Stdout([&] { stream = WaveLib_Open(kName); }), "waveOutOpen failed: error 3\n");
+    EXPECT_EQ(stream, nullptr);
+    EXPECT_EQ(fake::Trace(), "devs caps0 open0 text3");
+    EXPECT_EQ(fake::Calls()[2].flags, static_cast<DWORD>(CALLBACK_FUNCTION));
+}
+
+// A stream primed on device 0, with the feeder asleep on its event; closed after the story.
+struct Feeder : ::testing::Test {
+    void Play(std::vector<MMRESULT> writes = {}) {
+        fake::Reset({{kName}}, {}, writes);
+        stream = WaveLib_Start(0);
+        ASSERT_TRUE(stream && fake::AllQueued());
+    }
+    void TearDown() override { WaveLib_Close(stream); }
+    DWORD Close() { return CloseReturningExitCode(std::exchange(stream, nullptr)); }
+    WaveLib_Stream* stream = nullptr;
+};
+
+TEST_F(Feeder, PrimesRequeuesWhatIsHandedBackAndStopsWhenAsked) {
+    ASSERT_NO_FATAL_FAILURE(Play());
+    // The completion event comes after the open, before the feeder's first call.
+    EXPECT_EQ(fake::Trace(),
+              "open0 prepare0 write0 prepare1 write1 prepare2 write2 prepare3 write3");
+    for (const fake::Call& call : fake::Calls()) // prepared as allocated, queued armed
+        EXPECT_EQ(call.flags, call.op == Op::Write  ? kArmed
+                              : call.op == Op::Open ? CALLBACK_FUNCTION
+                                                    : 0);
+    for (const WAVEHDR& header : stream->headers) {
+        EXPECT_EQ(header.lpData, reinterpret_cast<LPSTR>(stream->silence));
+        EXPECT_EQ(header.dwBufferLength, 192000u);
+        EXPECT_EQ(header.dwLoops, 0xFFFFFFFFu);
+    }
+
+    // Two headers back before one wake-up: both re-queued in one pass, in order, done cleared.
+    size_t from = fake::Calls().size();
+    fake::HandBack({3, 0}, false);
+    fake::CallBack();
+    ASSERT_TRUE(fake::AllQueued());
+    EXPECT_EQ(fake::Trace(from), "write0 write3");
+    EXPECT_EQ(fake::Calls().back().flags, kArmed);
+
+    // A wake-up with nothing done takes the event's signal and calls nothing.
+    from = fake::Calls().size();
+    fake::CallBack();
+    Sleep(200);
+    EXPECT_EQ(WaitForSingleObject(stream->completionEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    fake::HandBack({2});
+    ASSERT_TRUE(fake::AllQueued());
+    EXPECT_EQ(fake::Trace(from), "write2");
+    const BYTE* silence = stream->silence;
+    EXPECT_TRUE(std::all_of(silence, silence + sizeof stream->silence, [](BYTE b) { return !b; }));
+
+    // A stop request queues nothing, even headers marked done; the reset hands back the rest
+    // before the close, and the stream's event and thread handles are gone.
+    from = fake::Calls().size();
+    const DWORD handles = HandleCount();
+    fake::HandBack({1, 2}, false);
+    EXPECT_EQ(Close(), static_cast<DWORD>(WAVELIB_FEED_STOPPED));
+    EXPECT_EQ(fake::Trace(from), "reset03 close");
+    EXPECT_EQ(HandleCount(), handles - 2);
+}
+
+TEST_F(Feeder, AFailedRequeueSkipsTheRestAndEndsTheFeederWith20) {
+    ASSERT_NO_FATAL_FAILURE(Play({0, 0, 0, 0, MMSYSERR_NOMEM}));
+    const size_t from = fake::Calls().size();
+    fake::HandBack({1, 2, 3}, false);
+    EXPECT_EQ(Stdout([&] {
+                  fake::CallBack();
+                  WaitForSingleObject(stream->feederThread, 10000);
+              }),
+              "waveOutWrite failed: error 7\n");
+    EXPECT_EQ(fake::Trace(from), "write1 text7+event reset0"); // 2 and 3 never looked at
+    EXPECT_EQ(Close(), static_cast<DWORD>(WAVELIB_FEED_FAILED));
+}
+
+TEST_F(Feeder, AFailedPrimingReportsOnceResetsAndEndsWith20) {
+    fake::Reset({{kName}}, {}, {0, 0, MMSYSERR_NOTENABLED});
+    EXPECT_EQ(Stdout([&] { stream = WaveLib_Open(kName); }),
+              "WaveLib_SetupAudio failed: error 3\n");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(Close(), static_cast<DWORD>(WAVELIB_FEED_FAILED));
+    // Header 3 is never prepared nor queued; the reset hands back the two queued before.
+    EXPECT_EQ(fake::Trace(), "devs caps0 open0 prepare0 write0 prepare1 write1 prepare2 write2 "
+                             "text3+event reset01 close");
+}
+
+// Windows reports the commit charge as PrivateUsage; Wine 8 leaves that at 0 and reports
+// resident anonymous memory as PagefileUsage.
+SIZE_T PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                         sizeof counters);
+    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+}
+
+// One attempt of the device watcher, ending the way `kind` picks: a failed open, a failed
+// priming, or a stream stopped while it plays. False if it did not end so.
+bool Attempt(int kind) {
+    const MMRESULT open = kind == 0 ? MMSYSERR_ALLOCATED : 0,
+                   prime = kind == 1 ? MMSYSERR_NOTENABLED : 0;
+    fake::Reset({{kName}}, {open}, {0, prime});
+    WaveLib_Stream* stream = kind == 2 ? WaveLib_Start(0) : WaveLib_Open(kName);
+    if (kind == 0)
+        return !stream;
+    const DWORD exitCode = kind == 1 ? WAVELIB_FEED_FAILED : WAVELIB_FEED_STOPPED;
+    return stream && (kind == 1 || fake::AllQueued()) && CloseReturningExitCode(stream) == exitCode;
+}
+
+// One leaked record is 192 KB and one leaked handle one handle, so a hundred attempts, after
+// twenty that warm the heap and the handle table, show either far above the noise.
+TEST(Endurance, AHundredAttemptsLeaveHandlesAndMemoryAsTheyWere) {
+    DWORD handles = 0;
+    SIZE_T bytes = 0;
+    int failed = -1;
+    const std::string out = Stdout([&] {
+        for (int attempt = 0; attempt < 120 && failed < 0; ++attempt) {
+            if (attempt == 20) {
+                handles = HandleCount();
+                bytes = PrivateBytes();
+            }
+            failed = Attempt(attempt % 3) ? -1 : attempt;
+        }
+    });
+    ASSERT_EQ(failed, -1) << "attempt " << failed << " did not end as it should";
+    EXPECT_LE(HandleCount(), handles + 2);
+    EXPECT_LE(PrivateBytes(), bytes + 2 * 1024 * 1024);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 80); // one line per failure
+}
+
+} // namespace
