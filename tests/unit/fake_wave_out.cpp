@@ -13,8 +13,7 @@
 namespace fake {
 namespace {
 
-// Guarded by g_lock. Callbacks run with it held, as the real service calls back under its own
-// lock, so a reset never races a hand-back that is still calling back.
+// Guarded by g_lock, held through callbacks as a real service holds its own.
 std::mutex g_lock;
 std::vector<Device> g_devices;
 std::map<Op, std::deque<MMRESULT>> g_scripts;
@@ -40,18 +39,14 @@ MMRESULT Record(Op op, int arg, DWORD flags = 0, bool event = false) {
     return result;
 }
 
-void Done(WAVEHDR* header) {
-    g_callback(nullptr, WOM_DONE, reinterpret_cast<DWORD_PTR>(g_stream),
-               reinterpret_cast<DWORD_PTR>(header), 0);
-}
-
-bool HandBackLocked(int index, bool callBack) {
-    WAVEHDR* header = &g_stream->headers[index];
-    if (g_reset || !(Flags(header) & WHDR_INQUEUE))
+bool HandBackLocked(WAVEHDR* header, bool callBack) {
+    if (g_reset || (header && !(Flags(header) & WHDR_INQUEUE)))
         return false;
-    Flags(header, WHDR_DONE, WHDR_INQUEUE);
+    if (header)
+        Flags(header, WHDR_DONE, WHDR_INQUEUE);
     if (callBack)
-        Done(header);
+        g_callback(nullptr, WOM_DONE, reinterpret_cast<DWORD_PTR>(g_stream),
+                   reinterpret_cast<DWORD_PTR>(header), 0);
     return true;
 }
 
@@ -103,18 +98,15 @@ double Now() {
     return 1000.0 * static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-std::vector<int> HandBack(const std::vector<int>& headers, bool callBack) {
+void HandBack(const std::vector<int>& headers, bool callBack) {
     Lock lock(g_lock);
-    std::vector<int> handed;
     for (int index : headers)
-        if (HandBackLocked(index, callBack))
-            handed.push_back(index);
-    return handed;
+        HandBackLocked(&g_stream->headers[index], callBack);
 }
 
 void CallBack() {
     Lock lock(g_lock);
-    Done(nullptr);
+    HandBackLocked(nullptr, true);
 }
 
 bool AllQueued() {
@@ -226,7 +218,7 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT) {
     Lock lock(g_lock);
     int handed = 0;
     for (int index = 0; index < WAVELIB_HEADER_COUNT; ++index)
-        handed |= HandBackLocked(index, true) ? 1 << index : 0;
+        handed |= HandBackLocked(&g_stream->headers[index], true) ? 1 << index : 0;
     g_reset = true;
     Record(Op::Reset, handed);
     return MMSYSERR_NOERROR;

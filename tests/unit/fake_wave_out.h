@@ -1,9 +1,7 @@
-// A scripted stand-in for the wave-output service, linked in place of winmm.dll, and the
-// helpers the tests drive it with. It keeps the rules the program relies on and the real
-// service's surprises: a queued header is the service's until it is handed back with WHDR_DONE
-// set and a WOM_DONE callback; a queued or unprepared header cannot be written; a reset hands
-// every queued header back; a failed open may leave anything in the handle, a failed query a
-// name in the caps.
+// A scripted stand-in for winmm's wave output, and the helpers the tests drive it with. It keeps
+// the real service's rules and surprises: a header is the service's from its write until it is
+// handed back, done, with a WOM_DONE callback; a queued or unprepared header cannot be written;
+// a reset hands every queued header back; a failed open or query may still fill its output.
 #pragma once
 
 #include <windows.h>
@@ -32,8 +30,8 @@ struct Device {
     MMRESULT capsResult = MMSYSERR_NOERROR;
 };
 
-// Forgets everything and serves these devices. Open and Write calls answer with their scripted
-// results in turn, and succeed once the script is used up.
+// Forgets everything and serves these devices; Open and Write answer with their scripted
+// results in turn, then succeed.
 void Reset(std::vector<Device> devices, std::vector<MMRESULT> opens = {},
            std::vector<MMRESULT> writes = {});
 std::vector<Call> Calls();
@@ -44,22 +42,19 @@ std::vector<int> Args(Op op);
 std::string Trace(size_t from = 0);
 double Now(); // milliseconds, on the performance counter: the tick count is coarser
 
-// The service's side, with the calling thread as the service's own. HandBack gives back those
-// of the headers that are queued, each followed by a WOM_DONE callback unless callBack is false
-// (marked done, the callback still to come), and returns them.
-std::vector<int> HandBack(const std::vector<int>& headers, bool callBack = true);
+// The service's side, on the calling thread: gives back those of the headers that are queued,
+// each with a WOM_DONE callback unless callBack is false (the callback still to come).
+void HandBack(const std::vector<int>& headers, bool callBack = true);
 void CallBack();  // a WOM_DONE with nothing handed back
 bool AllQueued(); // waits until all four headers are queued
 
 } // namespace fake
 
-// What the program writes to standard output (the C runtime's descriptor 1) while action runs,
-// byte for byte: the descriptor is a binary file meanwhile, so a line ends as the program wrote it.
+// What the program writes to standard output while action runs, into a binary file: a line
+// ends as the program wrote it.
 std::string Stdout(const std::function<void()>& action);
-// Polls until cond() holds; false after the deadline.
 bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs = 10000);
 // WaveLib_Close, returning the feeder's exit code.
 DWORD CloseReturningExitCode(WaveLib_Stream* stream);
-// Open handles of this process. Wine answers GetProcessHandleCount with 0, so this scans the
-// handle values; the program's are all small.
+// Wine answers GetProcessHandleCount with 0: this counts the small handle values in use.
 DWORD HandleCount();
