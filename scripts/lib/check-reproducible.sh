@@ -10,7 +10,7 @@ trap 'rm -rf "$tmp"' EXIT
 
 for copy in first other/second; do
   git clone -q . "$tmp/$copy"
-  git -C "$tmp/$copy" checkout -q "$commit"
+  git -C "$tmp/$copy" -c advice.detachedHead=false checkout -q "$commit"
   "$tmp/$copy/scripts/release" >/dev/null
 done
 
