@@ -1,10 +1,12 @@
 #!/bin/bash
 # Checks that a murmex.exe needs nothing but Windows system DLLs, uses the C
 # runtime DLL's printf rather than a linked-in copy, carries its version record
-# and manifest, and (when a limit is given) stays within its size in bytes.
+# and manifest with the project's version, and (when a limit is given) stays
+# within its size in bytes.
 #   check-exe.sh EXE i686|x86_64 [MAX_BYTES]
 set -euo pipefail
 exe=$1 arch=$2 limit=${3:-}
+version=$(sed -n 's/^project(murmex VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
 dump=$("$arch-w64-mingw32-objdump" -p "$exe")
 fail() { echo "check-exe: $exe: $*" >&2; exit 1; }
 
@@ -12,8 +14,8 @@ dlls=$(grep -oP 'DLL Name: \K\S+' <<<"$dump" | tr '[:lower:]' '[:upper:]' | sort
 [[ $dlls == "KERNEL32.DLL MSVCRT.DLL USER32.DLL WINMM.DLL " ]] || fail "imports $dlls"
 grep -qP '^\s+\w+\s+\d+\s+printf$' <<<"$dump" || fail "printf is not the C runtime DLL's"
 grep -q '^Subsystem.*(Windows GUI)' <<<"$dump" || fail "not a GUI-subsystem program"
-strings -el "$exe" | grep -qx '1.0.0.1' || fail "no version record 1.0.0.1"
-grep -q 'urn:schemas-microsoft-com:asm.v1' "$exe" || fail "no manifest"
+strings -el "$exe" | grep -qxF "$version" || fail "no version record $version"
+grep -qF "name=\"Murmex\" version=\"$version\"" "$exe" || fail "no manifest of $version"
 
 size=$(stat -c %s "$exe")
 [[ -z $limit || $size -le $limit ]] || fail "$size bytes, more than $limit"
