@@ -163,8 +163,11 @@ class Stack:
             script.write(f"load-module module-native-protocol-unix "
                          f"socket={self.path('pulse/native')} auth-anonymous=1\n"
                          "load-module module-suspend-on-idle timeout=1\n")
+        # Not real-time: a sink filled with a few hundred streams keeps the server's I/O thread
+        # busy past the kernel's real-time budget, which kills the server without a word.
         self.spawn(["pulseaudio", "-n", "-F", conf, "--daemonize=no", "--exit-idle-time=-1",
-                    "--use-pid-file=no", "--disable-shm=yes"], self.path("pulse.log"))
+                    "--use-pid-file=no", "--disable-shm=yes", "--realtime=no"],
+                   self.path("pulse.log"))
         wait_for(lambda: self.pactl("info", check=False).returncode == 0, 20, "PulseAudio")
         for name, description in sinks:
             prop = 'device.description="%s"' % description.replace('"', '\\"')

@@ -34,9 +34,9 @@ def winpath(path):
 class Program:
     """One murmex.exe started through murmex-launch, with Wine's trace of its winmm calls."""
 
-    def __init__(self, story, tail, exe):
+    def __init__(self, story, tail):
         self.base = os.path.join(story.dir, str(len(story.programs)))
-        path = winpath(exe).encode("cp1252")
+        path = winpath(story.exe).encode("cp1252")
         with open(self.base + ".line", "wb") as line:
             line.write((b'"%s"' % path if b" " in path else path) + tail)
         self.proc = story.stack.wine([story.tool("launch"), winpath(self.base + ".line")],
@@ -49,7 +49,7 @@ class Program:
     def calls(self, name):
         return read(self.base + ".err").count(b":trace:winmm:%s " % name.encode())
 
-    def describe(self):
+    def __str__(self):
         state = "running" if self.proc.poll() is None else f"exit code {self.proc.returncode}"
         return f"{self.base}: {state}, output {self.output()!r}"
 
@@ -66,8 +66,8 @@ class Stories(unittest.TestCase):
     def tool(self, name):
         return os.path.join(os.path.dirname(self.exe), f"murmex-{name}.exe")
 
-    def start(self, tail=b"", exe=None):
-        self.programs.append(Program(self, tail, exe or self.exe))
+    def start(self, tail=b""):
+        self.programs.append(Program(self, tail))
         return self.programs[-1]
 
     def rows(self, name, *args):
@@ -81,7 +81,7 @@ class Stories(unittest.TestCase):
         return program.proc.returncode
 
     def seen(self):
-        return "\n".join([self.stack.describe()] + [p.describe() for p in self.programs])
+        return "\n".join(map(str, [self.stack.describe(), *self.programs]))
 
     def wait(self, condition, what, timeout=15):
         return wait_for(condition, timeout, what, self.seen)
@@ -89,9 +89,6 @@ class Stories(unittest.TestCase):
     def test_1_default_device_in_a_hidden_window_one_copy_per_name(self):
         first = self.start()
         self.wait(lambda: self.stack.sink_inputs() == {"hdmi": [PCM]}, f"a {PCM} stream on hdmi")
-        self.wait(lambda: self.stack.sinks() == {
-            name: "RUNNING" if name == "hdmi" else "SUSPENDED" for name, _ in SINKS},
-            "hdmi awake, every other sink suspended")
         windows = [row[1:] for row in self.rows("window")]
         self.assertEqual(windows, [["MurmexClass", "MurmexWindow", "hidden"]], self.seen())
         self.assertEqual(self.rows("event", "Murmex-ATI HDMI Output"), [["held"]], "the guard")
@@ -103,10 +100,7 @@ class Stories(unittest.TestCase):
         self.assertIsNone(first.proc.poll(), self.seen())
 
     def test_2_the_command_line_bytes_name_the_device(self):
-        spaced = os.path.join(self.dir, "Program Files", "murmex.exe")
-        os.makedirs(os.path.dirname(spaced))
-        shutil.copy(self.exe, spaced)
-        self.start(" \t \xC9cout".encode("cp1252"), exe=spaced)  # dropped by careless start-up code
+        self.start(" \t \xC9cout".encode("cp1252"))  # dropped by careless start-up code
         overlong = self.start(b" Monitor Speakers With A Very Long Name")  # cut to 31 by Wine
         self.wait(lambda: self.stack.sink_inputs() == {"ecout": [PCM]}, "a stream on ecout")
         self.wait(lambda: overlong.calls("waveOutGetNumDevs") >= 2, "two lookups of a long name")

@@ -20,7 +20,6 @@ std::map<Op, std::deque<MMRESULT>> g_scripts;
 std::vector<Call> g_calls;
 WaveLib_Stream* g_stream; // the instance data of the last open, alive until its close
 LPDRVCALLBACK g_callback;
-bool g_reset; // nothing is handed back after a reset
 using Lock = std::lock_guard<std::mutex>;
 
 DWORD Flags(WAVEHDR* header, DWORD set = 0, DWORD clear = 0) {
@@ -40,7 +39,7 @@ MMRESULT Record(Op op, int arg, DWORD flags = 0, bool event = false) {
 }
 
 bool HandBackLocked(WAVEHDR* header, bool callBack) {
-    if (g_reset || (header && !(Flags(header) & WHDR_INQUEUE)))
+    if (header && !(Flags(header) & WHDR_INQUEUE))
         return false;
     if (header)
         Flags(header, WHDR_DONE, WHDR_INQUEUE);
@@ -122,21 +121,20 @@ bool AllQueued() {
 } // namespace fake
 
 std::string Stdout(const std::function<void()>& action) {
-    char dir[MAX_PATH], path[MAX_PATH];
-    GetTempPathA(sizeof dir, dir);
-    GetTempFileNameA(dir, "out", 0, path);
-    const int file = _open(path, _O_RDWR | _O_TRUNC | _O_BINARY), saved = _dup(1);
+    int pipe[2], saved = _dup(1);
+    _pipe(pipe, 1 << 16, _O_BINARY); // holds all that any test writes
     fflush(stdout);
-    _dup2(file, 1);
+    _dup2(pipe[1], 1);
+    _close(pipe[1]);
     action();
     fflush(stdout);
-    _dup2(saved, 1);
+    _dup2(saved, 1); // the last write end: the pipe now ends after what was written
     _close(saved);
-    std::string bytes(static_cast<size_t>(_lseek(file, 0, SEEK_END)), '\0');
-    _lseek(file, 0, SEEK_SET);
-    _read(file, &bytes[0], static_cast<unsigned>(bytes.size()));
-    _close(file);
-    DeleteFileA(path);
+    std::string bytes;
+    char chunk[4096];
+    for (int got; (got = _read(pipe[0], chunk, sizeof chunk)) > 0;)
+        bytes.append(chunk, static_cast<size_t>(got));
+    _close(pipe[0]);
     return bytes;
 }
 
@@ -189,7 +187,6 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT id, LPCWAVEFORMATEX, DWORD_P
     g_stream = reinterpret_cast<WaveLib_Stream*>(instance);
     *handle = reinterpret_cast<HWAVEOUT>(UINT_PTR{0x5000} + id);
     g_callback = reinterpret_cast<LPDRVCALLBACK>(callback);
-    g_reset = false;
     return Record(Op::Open, static_cast<int>(id), flags, g_stream->completionEvent != nullptr);
 }
 
@@ -219,7 +216,6 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT) {
     int handed = 0;
     for (int index = 0; index < WAVELIB_HEADER_COUNT; ++index)
         handed |= HandBackLocked(&g_stream->headers[index], true) ? 1 << index : 0;
-    g_reset = true;
     Record(Op::Reset, handed);
     return MMSYSERR_NOERROR;
 }

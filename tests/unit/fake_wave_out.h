@@ -1,7 +1,7 @@
-// A scripted stand-in for winmm's wave output, and the helpers the tests drive it with. It keeps
-// the real service's rules and surprises: a header is the service's from its write until it is
-// handed back, done, with a WOM_DONE callback; a queued or unprepared header cannot be written;
-// a reset hands every queued header back; a failed open or query may still fill its output.
+// A scripted stand-in for winmm's wave output, with the real one's rules and surprises: a header
+// is the service's from its write until it is handed back, done, with a WOM_DONE callback; a
+// queued or unprepared header cannot be written; a reset hands every queued header back; a
+// failed open or query may still fill its output. Below it, the helpers the tests share.
 #pragma once
 
 #include <windows.h>
