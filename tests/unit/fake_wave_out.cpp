@@ -90,6 +90,11 @@ std::string Trace(size_t from) {
     return trace;
 }
 
+WaveLib_Stream* Opened() {
+    Lock lock(g_lock);
+    return g_stream;
+}
+
 double Now() {
     LARGE_INTEGER count, frequency;
     QueryPerformanceCounter(&count);
@@ -154,6 +159,10 @@ DWORD CloseReturningExitCode(WaveLib_Stream* stream) {
     GetExitCodeThread(feeder, &exitCode);
     CloseHandle(feeder);
     return exitCode;
+}
+
+bool Freed(const void* block) {
+    return !HeapValidate(GetProcessHeap(), 0, block);
 }
 
 DWORD HandleCount() {

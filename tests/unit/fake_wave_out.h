@@ -40,7 +40,8 @@ std::vector<int> Args(Op op);
 // reset01 close": the number is the call's arg ("reset01": headers 0 and 1 handed back), and
 // "+event" marks an Open or Text made while the stream already had its completion event.
 std::string Trace(size_t from = 0);
-double Now(); // milliseconds, on the performance counter: the tick count is coarser
+WaveLib_Stream* Opened(); // the record the last open was given
+double Now();             // milliseconds, on the performance counter: the tick count is coarser
 
 // The service's side, on the calling thread: gives back those of the headers that are queued,
 // each with a WOM_DONE callback unless callBack is false (the callback still to come).
@@ -58,3 +59,5 @@ bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs = 10000);
 DWORD CloseReturningExitCode(WaveLib_Stream* stream);
 // Wine answers GetProcessHandleCount with 0: this counts the small handle values in use.
 DWORD HandleCount();
+// Whether the process heap no longer holds this block.
+bool Freed(const void* block);
