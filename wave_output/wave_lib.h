@@ -55,9 +55,10 @@ void WaveLib_Close(WaveLib_Stream* stream);
 // The pieces of WaveLib_Open, exercised directly by tests.
 
 // Opens the device and starts the feeder without waiting for it. Returns
-// nullptr, with the failure reported and nothing left open, when the record
-// cannot be allocated, the device cannot be opened or the event not created.
-// The feeder handle is zero if the thread could not be started.
+// nullptr, with nothing left open, when the record cannot be allocated, the
+// device cannot be opened or the event not created; only the failed open is
+// reported, since only failures of the audio service are. The feeder handle
+// is zero if the thread could not be started.
 WaveLib_Stream* WaveLib_Start(UINT deviceId);
 void CALLBACK WaveLib_WaveOutProc(HWAVEOUT device, UINT message, DWORD_PTR instance,
                                   DWORD_PTR param1, DWORD_PTR param2);

@@ -18,7 +18,7 @@ std::mutex g_lock;
 std::vector<Device> g_devices;
 std::map<Op, std::deque<MMRESULT>> g_scripts;
 std::vector<Call> g_calls;
-WaveLib_Stream* g_stream; // the instance data of the last open, alive until its close
+WaveLib_Stream* g_stream; // the instance data of the last open; freed by its close
 LPDRVCALLBACK g_callback;
 using Lock = std::lock_guard<std::mutex>;
 
@@ -38,14 +38,17 @@ MMRESULT Record(Op op, int arg, DWORD flags = 0, bool event = false) {
     return result;
 }
 
+void Done(WAVEHDR* header) {
+    g_callback(nullptr, WOM_DONE, reinterpret_cast<DWORD_PTR>(g_stream),
+               reinterpret_cast<DWORD_PTR>(header), 0);
+}
+
 bool HandBackLocked(WAVEHDR* header, bool callBack) {
-    if (header && !(Flags(header) & WHDR_INQUEUE))
+    if (!(Flags(header) & WHDR_INQUEUE))
         return false;
-    if (header)
-        Flags(header, WHDR_DONE, WHDR_INQUEUE);
+    Flags(header, WHDR_DONE, WHDR_INQUEUE);
     if (callBack)
-        g_callback(nullptr, WOM_DONE, reinterpret_cast<DWORD_PTR>(g_stream),
-                   reinterpret_cast<DWORD_PTR>(header), 0);
+        Done(header);
     return true;
 }
 
@@ -110,7 +113,7 @@ void HandBack(const std::vector<int>& headers, bool callBack) {
 
 void CallBack() {
     Lock lock(g_lock);
-    HandBackLocked(nullptr, true);
+    Done(nullptr);
 }
 
 bool AllQueued() {
