@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <random>
 
 using fake::Op;
 
@@ -120,6 +121,18 @@ TEST_F(Feeder, PrimesRequeuesWhatIsHandedBackAndStopsWhenAsked) {
     EXPECT_EQ(fake::Trace(from), "reset03 close");
     EXPECT_EQ(HandleCount(), handles - 2);
     EXPECT_TRUE(Freed(fake::Opened()));
+}
+
+// This thread hands headers back as fast as the feeder re-queues them, so that hand-backs pile
+// up between wake-ups and arrive during passes: none may be lost, and none written twice (the
+// write of a queued header fails and ends the feeder with 20).
+TEST_F(Feeder, NoHandBackIsLostWhenTheyComeFasterThanThePasses) {
+    ASSERT_NO_FATAL_FAILURE(Play());
+    std::mt19937 random(7);
+    for (int round = 0; round < 20000; ++round)
+        fake::HandBack({static_cast<int>(random() % 4), static_cast<int>(random() % 4)});
+    EXPECT_TRUE(fake::AllQueued());
+    EXPECT_EQ(Close(), 0u);
 }
 
 TEST_F(Feeder, AFailedRequeueSkipsTheRestAndEndsTheFeederWith20) {
