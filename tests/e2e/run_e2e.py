@@ -55,7 +55,7 @@ class Program:
 
 
 class Stories(unittest.TestCase):
-    stack = exe = label = None
+    stack = exe = None
 
     def setUp(self):
         self.programs = []
@@ -107,8 +107,7 @@ class Stories(unittest.TestCase):
         self.assertEqual(overlong.calls("waveOutOpen"), 0, self.seen())
 
     def test_3_a_refused_open_is_reported_at_every_attempt(self):
-        # Last, as it leaves hdmi full: PulseAudio gives a sink 256 streams at most, and version
-        # 16 dies when many sine modules go at once.
+        # Last, as it leaves hdmi full: PulseAudio gives a sink 256 streams at most.
         for _ in range(256):
             self.stack.pactl("load-module", "module-sine", "sink=hdmi")
         program = self.start()
@@ -118,26 +117,21 @@ class Stories(unittest.TestCase):
         self.assertEqual(program.output(), NOT_ENABLED * program.calls("waveOutOpen"), self.seen())
 
 
-class Result(unittest.TextTestResult):
-    def getDescription(self, test):  # the build on every story line and every failure
-        return f"[{Stories.label}] {test.id().split('.', 1)[1]}"
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--exe", required=True)
     parser.add_argument("--loader", required=True)
-    parser.add_argument("--label", default="e2e", help="build name shown with each story")
+    parser.add_argument("--label", default="e2e", help="build name, for the run's folder")
     parser.add_argument("stories", nargs="*", help="Stories.test_name (default: all, in order)")
     args = parser.parse_args()
-    Stories.exe, Stories.label = os.path.abspath(args.exe), args.label
+    Stories.exe = os.path.abspath(args.exe)
     root = os.path.join(HERE, "../../build", f"e2e-{args.label}")  # kept until the next run
     shutil.rmtree(root, ignore_errors=True)
     with Stack(root, args.loader) as stack:
         Stories.stack = stack.start(SINKS)
         suite = unittest.defaultTestLoader.loadTestsFromNames(args.stories or ["Stories"],
                                                               sys.modules[__name__])
-        result = unittest.TextTestRunner(sys.stdout, verbosity=2, resultclass=Result).run(suite)
+        result = unittest.TextTestRunner(sys.stdout, verbosity=2).run(suite)
     sys.exit(0 if result.wasSuccessful() else 1)
 
 
