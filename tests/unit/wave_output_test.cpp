@@ -5,8 +5,6 @@
 #include "fake_wave_out.h"
 #include "wave_lib.h"
 
-#include <string.h>
-
 #include <algorithm>
 
 using fake::Op;
