@@ -6,7 +6,9 @@
 #   check-exe.sh EXE i686|x86_64 [MAX_BYTES]
 set -euo pipefail
 exe=$1 arch=$2 limit=${3:-}
-version=$(sed -n 's/^project(murmex VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
+# shellcheck source=scripts/lib/packages.sh
+. "$(dirname "${BASH_SOURCE[0]}")/packages.sh"
+version=$(murmex_version)
 dump=$("$arch-w64-mingw32-objdump" -p "$exe")
 fail() { echo "check-exe: $exe: $*" >&2; exit 1; }
 

@@ -15,7 +15,8 @@ for copy in first other/second; do
 done
 
 status=0
-for file in murmex.exe "$(cd "$tmp/first/dist" && echo *.zip)" SHA256SUMS; do
+for path in "$tmp"/first/dist/*; do
+  file=${path##*/}
   cmp -s "$tmp/first/dist/$file" "$tmp/other/second/dist/$file" ||
     { echo "check-reproducible: $file differs between two releases of $commit" >&2; status=1; }
 done

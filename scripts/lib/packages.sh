@@ -1,6 +1,6 @@
 # shellcheck shell=bash
 # The Debian packages that building, running and testing murmex need, in one place for
-# scripts/run and scripts/test.
+# scripts/run, scripts/test and scripts/release, and the project version they read.
 MURMEX_PACKAGES=(cmake g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 googletest xvfb xauth
   pulseaudio pulseaudio-utils python3 clang-format)
 
@@ -40,4 +40,10 @@ murmex_use_build() {
   *) echo "unknown build $1 (x64 or x86)" >&2 && return 2 ;;
   esac
   export MURMEX_PRESET WINELOADER
+}
+
+# The project version, kept only in CMakeLists.txt's project().
+murmex_version() {
+  sed -n 's/^project(murmex VERSION \([0-9.]*\).*/\1/p' \
+    "$(dirname "${BASH_SOURCE[0]}")/../../CMakeLists.txt"
 }

@@ -51,7 +51,7 @@ bool AllQueued(); // waits until all four headers are queued
 
 } // namespace fake
 
-// What the program writes to standard output while action runs, into a binary file: a line
+// What the program writes to standard output while action runs, through a binary pipe: a line
 // ends as the program wrote it.
 std::string Stdout(const std::function<void()>& action);
 bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs = 10000);
