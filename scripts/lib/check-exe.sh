@@ -1,7 +1,7 @@
 #!/bin/bash
 # Checks that a murmex.exe needs nothing but Windows system DLLs, uses the C
 # runtime DLL's printf rather than a linked-in copy, carries its version record
-# and manifest with the project's version, and (when a limit is given) stays
+# (version and names) and manifest with the project's version, and (when a limit is given) stays
 # within its size in bytes.
 #   check-exe.sh EXE i686|x86_64 [MAX_BYTES]
 set -euo pipefail
@@ -16,7 +16,12 @@ dlls=$(grep -oP 'DLL Name: \K\S+' <<<"$dump" | tr '[:lower:]' '[:upper:]' | sort
 [[ $dlls == "KERNEL32.DLL MSVCRT.DLL USER32.DLL WINMM.DLL " ]] || fail "imports $dlls"
 grep -qP '^\s+\w+\s+\d+\s+printf$' <<<"$dump" || fail "printf is not the C runtime DLL's"
 grep -q '^Subsystem.*(Windows GUI)' <<<"$dump" || fail "not a GUI-subsystem program"
-strings -el "$exe" | grep -qxF "$version" || fail "no version record $version"
+# The names Task Manager, the Volume Mixer and the file's properties show.
+record="|$(strings -el "$exe" | paste -sd '|')|"
+for pair in "FileVersion|$version" "ProductVersion|$version" "ProductName|Murmex" \
+  "FileDescription|Murmex: keeps an audio output awake"; do
+  [[ $record == *"|$pair|"* ]] || fail "the version record lacks ${pair/|/ = }"
+done
 grep -qF "name=\"Murmex\" version=\"$version\"" "$exe" || fail "no manifest of $version"
 
 size=$(stat -c %s "$exe")

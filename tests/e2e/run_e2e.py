@@ -105,6 +105,9 @@ class Stories(unittest.TestCase):
         self.wait(lambda: self.stack.sink_inputs() == {"ecout": [PCM]}, "a stream on ecout")
         self.wait(lambda: overlong.calls("waveOutGetNumDevs") >= 2, "two lookups of a long name")
         self.assertEqual(overlong.calls("waveOutOpen"), 0, self.seen())
+        refused = self.start(b" " + b"x" * 300)  # its guard's name would not fit
+        self.assertEqual(self.ended(refused), 0, self.seen())
+        self.assertEqual((refused.calls("waveOutGetNumDevs"), refused.output()), (0, b""))
 
     def test_3_a_refused_open_is_reported_at_every_attempt(self):
         # Last, as it leaves hdmi full: PulseAudio gives a sink 256 streams at most.

@@ -20,6 +20,7 @@ const TailCase kTails[] = {
     {"", kWestern, ""},
     {"murmex.exe ATI HDMI Output", kWestern, "ATI HDMI Output"},
     {"murmex.exe \t \t ATI", kWestern, "ATI"},
+    {"murmex.exe\tDen", kWestern, "Den"},
     {"murmex.exe \x01\x1f\x7f", kWestern, "\x7f"},
     {"murmex.exe  ATI  ", kWestern, "ATI  "},
     {"murmex.exe \"ATI HDMI Output\"", kWestern, "\"ATI HDMI Output\""},

@@ -193,13 +193,17 @@ MMRESULT WINAPI waveOutGetDevCapsA(UINT_PTR id, LPWAVEOUTCAPSA caps, UINT size) 
     return g_devices[id].capsResult;
 }
 
-MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT id, LPCWAVEFORMATEX, DWORD_PTR callback,
+// The one format the program opens with, which Windows checks for consistency and Wine does not.
+MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT id, LPCWAVEFORMATEX format, DWORD_PTR callback,
                             DWORD_PTR instance, DWORD flags) {
     Lock lock(g_lock);
     g_stream = reinterpret_cast<WaveLib_Stream*>(instance);
     *handle = reinterpret_cast<HWAVEOUT>(UINT_PTR{0x5000} + id);
     g_callback = reinterpret_cast<LPDRVCALLBACK>(callback);
-    return Record(Op::Open, static_cast<int>(id), flags, g_stream->completionEvent != nullptr);
+    const MMRESULT scripted =
+        Record(Op::Open, static_cast<int>(id), flags, g_stream->completionEvent != nullptr);
+    const WAVEFORMATEX pcm = {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
+    return memcmp(format, &pcm, sizeof pcm) ? WAVERR_BADFORMAT : scripted;
 }
 
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT, LPWAVEHDR header, UINT size) {

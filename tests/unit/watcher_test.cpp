@@ -10,8 +10,8 @@ using fake::Op;
 namespace {
 
 // The pause is 2000 ms after every attempt, never before the first; a loaded machine, under
-// emulation too, may add to it but never take from it.
-constexpr double kPauseMs = 2000, kLateMs = 1500;
+// emulation too, may add to it but never take from it, nor make it 3000 ms.
+constexpr double kPauseMs = 2000, kLateMs = 800;
 
 TEST(Watcher, TriesAtOnceThenTwoSecondsAfterEveryEnd) {
     fake::Reset({{"ATI HDMI Output"}}, {0, MMSYSERR_NOTENABLED, MMSYSERR_NOTENABLED},

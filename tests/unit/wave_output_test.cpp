@@ -24,6 +24,8 @@ struct ChoiceCase {
 const ChoiceCase kChoices[] = {
     {"default name after another device", {{"Speakers"}, {kName}}, kName, 1},
     {"ASCII case is ignored", {{kName}}, "ati hdmi output", 0},
+    {"A to Z fold, their neighbours do not", {{"Zone A [@]"}}, "zONE a [@]", 0},
+    {"no folding next to the alphabet", {{"Zone A [@]"}}, "Zone A {`}", -1},
     {"a leading part matches", {{"Speakers"}, {"ATI HDMI Output (2)"}}, "ATI", 1},
     {"the lowest-numbered match wins", {{"ATI HDMI Output 2"}, {kName}}, "ATI HDMI", 0},
     {"longer than the product name", {{kName}}, "ATI HDMI Output ", -1},
