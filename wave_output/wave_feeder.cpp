@@ -1,11 +1,28 @@
 // Silence feeder: primes the device with four looping headers and re-queues
-// each one the service hands back, until a queue call fails or a stop is asked.
+// each one the service hands back, until a queue call fails, the device stops
+// playing, or a stop is asked.
 #include "wave_lib.h"
 #include "wave_report.h"
 
 namespace {
 
 constexpr DWORD kLoopForever = 0xFFFFFFFF;
+
+// A healthy stream never hands a header back (each loops for 136 years), and a stream whose
+// device has gone does not either: the service reports no failure, so the feeder asks where
+// playback stands whenever a second passes without a hand-back, and takes a position that has
+// stood still since the last look as the stream's end.
+constexpr DWORD kLookIntervalMs = 1000;
+// Looks that may find a new stream still at 0 before it counts as lost: a start can be slow.
+constexpr int kStartLooks = 5;
+
+// What the last look saw. The position is compared for equality only, so its wrap at 2^32
+// bytes (6.2 hours at this rate) is a move like any other, and so is a change in any other
+// time format the service may answer with.
+struct Watch {
+    DWORD position;
+    int stillLooks; // looks in a row that found the position where it was
+};
 
 volatile LONG* FlagsOf(WAVEHDR* header) {
     static_assert(sizeof header->dwFlags == sizeof(LONG), "flags word is 32 bits");
@@ -46,6 +63,19 @@ MMRESULT RequeueDoneHeaders(WaveLib_Stream* stream) {
     return MMSYSERR_NOERROR;
 }
 
+// 0 while the stream plays; otherwise the position query's failure, or WAVELIB_STALLED.
+MMRESULT LookAtPlayback(WaveLib_Stream* stream, Watch* watch) {
+    MMTIME time = {};
+    time.wType = TIME_BYTES;
+    const MMRESULT result = waveOutGetPosition(stream->device, &time, sizeof time);
+    if (result != MMSYSERR_NOERROR)
+        return result;
+    watch->stillLooks = time.u.cb == watch->position ? watch->stillLooks + 1 : 0;
+    watch->position = time.u.cb;
+    return watch->stillLooks >= (time.u.cb == 0 ? kStartLooks : 1) ? WAVELIB_STALLED
+                                                                   : MMSYSERR_NOERROR;
+}
+
 } // namespace
 
 // Runs on the service's thread: touches nothing but the event.
@@ -81,18 +111,26 @@ DWORD WINAPI WaveLib_FeedThread(LPVOID parameter) {
     // The event is auto-reset: several hand-backs between two waits wake us
     // once, so every wake-up scans all four headers. The stop flag is written
     // before the event is set, and read before any header is looked at.
+    Watch watch = {};
     while (exitCode == WAVELIB_FEED_STOPPED) {
-        WaitForSingleObject(stream->completionEvent, INFINITE);
+        const DWORD woke = WaitForSingleObject(stream->completionEvent, kLookIntervalMs);
         if (StopRequested(stream))
             break;
-        result = RequeueDoneHeaders(stream);
-        if (result != MMSYSERR_NOERROR) {
-            WaveLib_ReportFailure("waveOutWrite failed: %s\n", result);
-            exitCode = WAVELIB_FEED_FAILED;
+        if (woke == WAIT_TIMEOUT) {
+            result = LookAtPlayback(stream, &watch);
+            if (result != MMSYSERR_NOERROR)
+                WaveLib_ReportFailure("waveOutGetPosition failed: %s\n", result);
+        } else {
+            result = RequeueDoneHeaders(stream);
+            if (result != MMSYSERR_NOERROR)
+                WaveLib_ReportFailure("waveOutWrite failed: %s\n", result);
         }
+        if (result != MMSYSERR_NOERROR)
+            exitCode = WAVELIB_FEED_FAILED;
     }
     // Every path resets, after its failure line: the reset hands all queued
-    // headers back so the device can be closed.
+    // headers back so the device can be closed. A device that has gone hands
+    // nothing back and fails the reset; the close does not wait for them.
     waveOutReset(stream->device);
     return exitCode;
 }

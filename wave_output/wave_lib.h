@@ -8,8 +8,12 @@
 // a header WHDR_DONE when it hands it back and then calls the callback on its
 // own thread, which only sets that event; the feeder wakes, re-queues every
 // header marked done and sleeps again, until a queue call fails or
-// WaveLib_Close asks it to stop. WaveLib_Open returns only once the feeder has
-// ended, so the calling thread is blocked for as long as the stream plays.
+// WaveLib_Close asks it to stop. A device that goes away (a receiver switched
+// off) hands nothing back and fails nothing, so the feeder also wakes once a
+// second to ask the playing position, and ends the stream when the query
+// fails or the position has stood still since the last look. WaveLib_Open
+// returns only once the feeder has ended, so the calling thread is blocked for
+// as long as the stream plays.
 //
 // No lock is used. A header belongs to the service while it is queued and to
 // the feeder while WHDR_DONE is set, so its fields are never written by both

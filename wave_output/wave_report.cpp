@@ -9,6 +9,10 @@
 // watcher and a feeder never interleave. Standard output is never flushed
 // here: on a console each line goes out at once, into a file at exit.
 void WaveLib_ReportFailure(const char* format, MMRESULT result) {
+    if (result == WAVELIB_STALLED) {
+        printf(format, "The device stopped playing.");
+        return;
+    }
     char text[MAXERRORLENGTH] = "";
     waveOutGetErrorTextA(result, text, sizeof text);
     text[sizeof text - 1] = '\0';

@@ -82,9 +82,12 @@ WaveLib_Stream* WaveLib_Open(const char* deviceName) {
 }
 
 // Reverse order of setup: the feeder must be gone before its event and thread
-// handles are closed, and the device closed before the record that its
-// callback receives as instance data is freed. The event is closed even when
-// no feeder was started, so a failed thread start leaks nothing.
+// handles are closed, every header unprepared before the device is closed,
+// and the device closed before the record that its callback receives as
+// instance data is freed. The event is closed even when no feeder was
+// started, so a failed thread start leaks nothing. Nothing here waits on the
+// service: a device that has gone fails these calls, and the record is freed
+// all the same, since such a device hands nothing back.
 void WaveLib_Close(WaveLib_Stream* stream) {
     if (!stream)
         return;
@@ -97,7 +100,11 @@ void WaveLib_Close(WaveLib_Stream* stream) {
         CloseHandle(stream->completionEvent);
     if (stream->feederThread)
         CloseHandle(stream->feederThread);
-    if (stream->device)
-        waveOutClose(stream->device); // the feeder's reset has handed every header back
+    if (stream->device) {
+        for (WAVEHDR& header : stream->headers)
+            if (header.dwFlags & WHDR_PREPARED)
+                waveOutUnprepareHeader(stream->device, &header, sizeof header);
+        waveOutClose(stream->device);
+    }
     LocalFree(stream);
 }

@@ -6,8 +6,8 @@
 #include <io.h>
 #include <stdio.h>
 
+#include <atomic>
 #include <deque>
-#include <map>
 #include <mutex>
 
 namespace fake {
@@ -17,6 +17,9 @@ namespace {
 std::mutex g_lock;
 std::vector<Device> g_devices;
 std::map<Op, std::deque<MMRESULT>> g_scripts;
+std::deque<DWORD> g_positions;
+DWORD g_position;
+std::atomic<DWORD> g_parked;
 std::vector<Call> g_calls;
 WaveLib_Stream* g_stream; // the instance data of the last open; freed by its close
 LPDRVCALLBACK g_callback;
@@ -54,11 +57,15 @@ bool HandBackLocked(WAVEHDR* header, bool callBack) {
 
 } // namespace
 
-void Reset(std::vector<Device> devices, std::vector<MMRESULT> opens, std::vector<MMRESULT> writes) {
+void Reset(std::vector<Device> devices, std::map<Op, std::vector<MMRESULT>> results,
+           std::vector<DWORD> positions) {
     Lock lock(g_lock);
     g_devices = std::move(devices);
-    g_scripts = {{Op::Open, {opens.begin(), opens.end()}},
-                 {Op::Write, {writes.begin(), writes.end()}}};
+    g_scripts.clear();
+    for (const auto& [op, script] : results)
+        g_scripts[op].assign(script.begin(), script.end());
+    g_positions.assign(positions.begin(), positions.end());
+    g_position = 0;
     g_calls.clear();
     g_stream = nullptr;
 }
@@ -77,13 +84,15 @@ std::vector<int> Args(Op op) {
 }
 
 std::string Trace(size_t from) {
-    const char* const words[] = {"devs",  "caps",  "open",  "prepare",
-                                 "write", "reset", "close", "text"};
+    const char* const words[] = {"devs",  "caps",  "open", "prepare",  "write",
+                                 "reset", "close", "text", "unprepare"};
     const std::vector<Call> calls = Calls();
     std::string trace;
     for (size_t i = from; i < calls.size(); ++i) {
         const Call& call = calls[i];
-        trace += (i > from ? " " : "") + std::string(words[static_cast<int>(call.op)]);
+        if (call.op == Op::Position)
+            continue;
+        trace += (trace.empty() ? "" : " ") + std::string(words[static_cast<int>(call.op)]);
         for (int index = 0; call.op == Op::Reset && index < WAVELIB_HEADER_COUNT; ++index)
             trace += (call.arg >> index & 1) ? std::to_string(index) : "";
         if (call.op != Op::Devs && call.op != Op::Reset && call.op != Op::Close)
@@ -114,6 +123,10 @@ void HandBack(const std::vector<int>& headers, bool callBack) {
 void CallBack() {
     Lock lock(g_lock);
     Done(nullptr);
+}
+
+void Park(DWORD threadId) {
+    g_parked = threadId;
 }
 
 bool AllQueued() {
@@ -178,6 +191,8 @@ DWORD HandleCount() {
 using namespace fake;
 
 UINT WINAPI waveOutGetNumDevs() {
+    if (GetCurrentThreadId() == g_parked)
+        Sleep(INFINITE);
     Lock lock(g_lock);
     Record(Op::Devs, 0);
     return static_cast<UINT>(g_devices.size());
@@ -229,11 +244,34 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT, LPWAVEHDR header, UINT size) {
 
 MMRESULT WINAPI waveOutReset(HWAVEOUT) {
     Lock lock(g_lock);
-    int handed = 0;
-    for (int index = 0; index < WAVELIB_HEADER_COUNT; ++index)
-        handed |= HandBackLocked(&g_stream->headers[index], true) ? 1 << index : 0;
-    Record(Op::Reset, handed);
+    const MMRESULT scripted = Record(Op::Reset, 0);
+    for (int index = 0; !scripted && index < WAVELIB_HEADER_COUNT; ++index)
+        g_calls.back().arg |= HandBackLocked(&g_stream->headers[index], true) ? 1 << index : 0;
+    return scripted;
+}
+
+MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT, LPWAVEHDR header, UINT size) {
+    Lock lock(g_lock);
+    const DWORD flags = Flags(header);
+    Record(Op::Unprepare, static_cast<int>(header - g_stream->headers), flags);
+    if (flags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    Flags(header, 0, size == sizeof(WAVEHDR) ? WHDR_PREPARED : 0);
     return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutGetPosition(HWAVEOUT, LPMMTIME time, UINT size) {
+    if (GetCurrentThreadId() == g_parked)
+        Sleep(INFINITE);
+    Lock lock(g_lock);
+    g_position = g_positions.empty() ? g_position + 4800 : g_positions.front();
+    if (!g_positions.empty())
+        g_positions.pop_front();
+    const MMRESULT scripted = Record(Op::Position, static_cast<int>(g_position));
+    if (size != sizeof(MMTIME) || time->wType != TIME_BYTES)
+        return MMSYSERR_INVALPARAM;
+    time->u.cb = g_position;
+    return scripted;
 }
 
 MMRESULT WINAPI waveOutClose(HWAVEOUT) {

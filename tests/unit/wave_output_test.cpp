@@ -6,6 +6,7 @@
 #include "wave_lib.h"
 
 #include <algorithm>
+#include <map>
 
 using fake::Op;
 
@@ -39,7 +40,7 @@ const ChoiceCase kChoices[] = {
 TEST(DeviceChoice, OpensTheFirstDeviceWhoseProductNameBeginsWithTheName) {
     for (const ChoiceCase& c : kChoices) {
         SCOPED_TRACE(c.story);
-        fake::Reset(c.devices, {MMSYSERR_ALLOCATED}); // the open fails: back at once
+        fake::Reset(c.devices, {{Op::Open, {MMSYSERR_ALLOCATED}}}); // the open fails: back at once
         WaveLib_Stream* stream = nullptr;
         const std::string out = Stdout([&] { stream = WaveLib_Open(c.name); });
         EXPECT_EQ(stream, nullptr);
@@ -55,7 +56,7 @@ TEST(DeviceChoice, OpensTheFirstDeviceWhoseProductNameBeginsWithTheName) {
 // or at the report, no feeder to prime the device, no close of what the open left in the handle;
 // then the record is freed.
 TEST(OpenFailure, WritesOneLineAndLeavesNothingBehind) {
-    fake::Reset({{kName}}, {MMSYSERR_NOTENABLED});
+    fake::Reset({{kName}}, {{Op::Open, {MMSYSERR_NOTENABLED}}});
     const DWORD handles = HandleCount();
     WaveLib_Stream* stream = nullptr;
     EXPECT_EQ(Stdout([&] { stream = WaveLib_Open(kName); }), "waveOutOpen failed: error 3\n");
@@ -67,8 +68,8 @@ TEST(OpenFailure, WritesOneLineAndLeavesNothingBehind) {
 
 // A stream primed on device 0, with the feeder asleep on its event; closed after the story.
 struct Feeder : ::testing::Test {
-    void Play(std::vector<MMRESULT> writes = {}) {
-        fake::Reset({{kName}}, {}, writes);
+    void Play(std::map<Op, std::vector<MMRESULT>> results = {}, std::vector<DWORD> positions = {}) {
+        fake::Reset({{kName}}, results, positions);
         stream = WaveLib_Start(0);
         ASSERT_TRUE(stream && fake::AllQueued());
     }
@@ -117,7 +118,7 @@ TEST_F(Feeder, PrimesRequeuesWhatIsHandedBackAndStopsWhenAsked) {
     const DWORD handles = HandleCount();
     fake::HandBack({1, 2}, false);
     EXPECT_EQ(Close(), 0u);
-    EXPECT_EQ(fake::Trace(from), "reset03 close");
+    EXPECT_EQ(fake::Trace(from), "reset03 unprepare0 unprepare1 unprepare2 unprepare3 close");
     EXPECT_EQ(HandleCount(), handles - 2);
     EXPECT_TRUE(Freed(fake::Opened()));
 }
@@ -134,7 +135,7 @@ TEST_F(Feeder, NoHandBackIsLostWhenTheyComeFasterThanThePasses) {
 }
 
 TEST_F(Feeder, AFailedRequeueSkipsTheRestAndEndsTheFeederWith20) {
-    ASSERT_NO_FATAL_FAILURE(Play({0, 0, 0, 0, MMSYSERR_NOMEM}));
+    ASSERT_NO_FATAL_FAILURE(Play({{Op::Write, {0, 0, 0, 0, MMSYSERR_NOMEM}}}));
     const size_t from = fake::Calls().size();
     fake::HandBack({1, 2, 3}, false);
     EXPECT_EQ(Stdout([&] {
@@ -146,8 +147,62 @@ TEST_F(Feeder, AFailedRequeueSkipsTheRestAndEndsTheFeederWith20) {
     EXPECT_EQ(Close(), 20u);
 }
 
+struct LossCase {
+    const char* story;
+    std::map<Op, std::vector<MMRESULT>> results;
+    std::vector<DWORD> positions; // what the looks find, the last one ending the stream
+    const char* line;
+    const char* trace; // after the priming
+};
+
+constexpr char kStopped[] = "waveOutGetPosition failed: The device stopped playing.\n";
+constexpr char kTornDown[] = "reset0123 unprepare0 unprepare1 unprepare2 unprepare3 close";
+const LossCase kLosses[] = {
+    {"the position query fails",
+     {{Op::Position, {MMSYSERR_NODRIVER}}},
+     {9600},
+     "waveOutGetPosition failed: error 6\n",
+     "text6+event reset0123 unprepare0 unprepare1 "
+     "unprepare2 unprepare3 close"},
+    {"the position stops after its wrap past 2^32 bytes",
+     {},
+     {0xFFFFF000, 0x1000, 0x1000},
+     kStopped,
+     kTornDown},
+    {"a slow start, then the position stops and the reset hands nothing back",
+     {{Op::Reset, {MMSYSERR_ERROR}}},
+     {0, 0, 0, 0, 9600, 9600},
+     kStopped,
+     "reset unprepare0 unprepare1 unprepare2 unprepare3 close"},
+};
+
+// A device that goes away hands nothing back and fails nothing: the feeder looks at the position
+// about once a second and ends the stream at the first look that finds it lost; the tear-down
+// waits for nothing the device would have to give back, and leaves nothing behind.
+TEST_F(Feeder, ALostStreamEndsAtTheLookThatFindsItAndLeavesNothingBehind) {
+    for (const LossCase& c : kLosses) {
+        SCOPED_TRACE(c.story);
+        ASSERT_NO_FATAL_FAILURE(Play(c.results, c.positions));
+        const size_t from = fake::Calls().size();
+        EXPECT_EQ(Stdout([&] { WaitForSingleObject(stream->feederThread, 10000); }), c.line);
+        const DWORD handles = HandleCount();
+        EXPECT_EQ(Close(), 20u);
+        EXPECT_EQ(fake::Trace(from), c.trace);
+        EXPECT_TRUE(Freed(fake::Opened()));
+        EXPECT_EQ(HandleCount(), handles - 2);
+        EXPECT_EQ(fake::Args(Op::Position),
+                  std::vector<int>(c.positions.begin(), c.positions.end()));
+        const std::vector<fake::Call> calls = fake::Calls();
+        for (size_t i = from; i < calls.size(); ++i) { // from the priming or the look before
+            if (calls[i].op == Op::Position) {
+                EXPECT_NEAR(calls[i].ms - calls[i - 1].ms, 1350, 450) << "look at call " << i;
+            }
+        }
+    }
+}
+
 TEST_F(Feeder, AFailedPrimingReportsOnceResetsAndEndsWith20) {
-    fake::Reset({{kName}}, {}, {0, 0, MMSYSERR_NOTENABLED});
+    fake::Reset({{kName}}, {{Op::Write, {0, 0, MMSYSERR_NOTENABLED}}});
     EXPECT_EQ(Stdout([&] { stream = WaveLib_Open(kName); }),
               "WaveLib_SetupAudio failed: error 3\n");
     ASSERT_NE(stream, nullptr);
@@ -155,7 +210,7 @@ TEST_F(Feeder, AFailedPrimingReportsOnceResetsAndEndsWith20) {
     EXPECT_TRUE(Freed(fake::Opened()));
     // Header 3 is never prepared nor queued; the reset hands back the two queued before.
     EXPECT_EQ(fake::Trace(), "devs caps0 open0 prepare0 write0 prepare1 write1 prepare2 write2 "
-                             "text3+event reset01 close");
+                             "text3+event reset01 unprepare0 unprepare1 unprepare2 close");
 }
 
 } // namespace
