@@ -51,6 +51,7 @@ class Stack:
         self.prefix = self.path("prefix")
         self.procs = []  # stopped newest first
         self.descriptions = {}
+        self.modules = {}  # sink name: the index of the module that made it
         os.makedirs(self.root, exist_ok=True)
         home = self.path("home")
         self.env = dict(
@@ -170,10 +171,19 @@ class Stack:
                    self.path("pulse.log"))
         wait_for(lambda: self.pactl("info", check=False).returncode == 0, 20, "PulseAudio")
         for name, description in sinks:
-            prop = 'device.description="%s"' % description.replace('"', '\\"')
-            self.pactl("load-module", "module-null-sink", f"sink_name={name}",
-                        f"sink_properties='{prop}'")
             self.descriptions[name] = description
+            self.switch_on(name)
+
+    def switch_on(self, name):
+        """Loads the sink under its name and description, as a receiver switched on brings its
+        output back."""
+        prop = 'device.description="%s"' % self.descriptions[name].replace('"', '\\"')
+        self.modules[name] = self.pactl("load-module", "module-null-sink", f"sink_name={name}",
+                                        f"sink_properties='{prop}'").stdout.decode().strip()
+
+    def switch_off(self, name):
+        """Unloads the sink, as a receiver switched off takes its output away."""
+        self.pactl("unload-module", self.modules.pop(name))
 
     def pactl(self, *args, check=True):
         return subprocess.run(["pactl", *args], env=self.env, capture_output=True, check=check,
@@ -187,12 +197,13 @@ class Stack:
         # pactl's JSON writer drops non-ASCII descriptions, so sinks are known by name.
         return {s["name"]: s["state"] for s in self._list("sinks")}
 
-    def sink_inputs(self):
-        """{sink name: [sample format of each stream on it, e.g. 's16le 2ch 48000Hz']}"""
+    def sink_inputs(self, field="sample_specification"):
+        """{sink name: [that field of each stream on it]}: by default its sample format, such as
+        's16le 2ch 48000Hz'; "index" tells one stream from the next."""
         names = {s["index"]: s["name"] for s in self._list("sinks")}
         found = {}
         for stream in self._list("sink-inputs"):
-            found.setdefault(names.get(stream["sink"]), []).append(stream["sample_specification"])
+            found.setdefault(names.get(stream["sink"]), []).append(stream[field])
         return found
 
     def describe(self):

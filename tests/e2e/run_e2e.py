@@ -9,6 +9,7 @@ import argparse
 import os
 import shutil
 import sys
+import time
 import unittest
 
 sys.dont_write_bytecode = True  # no state in the work tree
@@ -20,6 +21,7 @@ SINKS = [("spk", "Speakers"), ("hdmi", "ATI HDMI Output"), ("ecout", "Écouteurs
          ("wide", "Monitor Speakers With A Very Long Name")]
 PCM = "s16le 2ch 48000Hz"
 NOT_ENABLED = b"waveOutOpen failed: The driver was not enabled.\r\n"
+LOST = b"waveOutGetPosition failed: The device stopped playing.\r\n"
 
 
 def read(path):
@@ -75,6 +77,11 @@ class Stories(unittest.TestCase):
         self.assertIsNotNone(rows, f"murmex-{name} {args} failed\n{self.seen()}")
         return rows
 
+    def quit_all(self):
+        """WM_QUIT to every program's window: a normal end, which writes out standard output."""
+        for row in self.rows("window"):
+            self.rows("window", "quit", row[0])
+
     def ended(self, program):
         """Its exit code, once it has ended (a start or an end under emulation can be slow)."""
         self.wait(lambda: program.proc.poll() is not None, "the program's end", timeout=60)
@@ -109,13 +116,33 @@ class Stories(unittest.TestCase):
         self.assertEqual(self.ended(refused), 0, self.seen())
         self.assertEqual((refused.calls("waveOutGetNumDevs"), refused.output()), (0, b""))
 
-    def test_3_a_refused_open_is_reported_at_every_attempt(self):
+    def test_3_a_receiver_switched_off_and_on_is_played_again(self):
+        program, other = self.start(), self.start(b" Speakers")
+        self.wait(lambda: self.stack.sink_inputs() == {"hdmi": [PCM], "spk": [PCM]}, "two streams")
+        kept = self.stack.sink_inputs("index")["spk"]
+        for _ in range(2):
+            self.stack.switch_off("hdmi")
+            opens = program.calls("waveOutOpen")
+            self.wait(lambda: program.calls("waveOutOpen") >= opens + 2, "two refused opens")
+            self.stack.switch_on("hdmi")
+            back = time.monotonic()
+            self.wait(lambda: self.stack.sinks().get("hdmi") == "RUNNING", "hdmi played", timeout=8)
+            print(f"hdmi RUNNING {time.monotonic() - back:.1f} s after its return", file=sys.stderr)
+            self.assertEqual(self.stack.sink_inputs("index").get("spk"), kept, self.seen())
+        self.quit_all()
+        self.assertEqual(self.ended(program), 0, self.seen())
+        lines = program.output().splitlines(keepends=True)
+        self.assertEqual((lines[0], lines.count(LOST), lines.count(NOT_ENABLED)),
+                         (LOST, 2, program.calls("waveOutOpen") - 3), self.seen())
+        self.assertEqual(other.calls("waveOutOpen"), 1, self.seen())
+
+    def test_4_a_refused_open_is_reported_at_every_attempt(self):
         # Last, as it leaves hdmi full: PulseAudio gives a sink 256 streams at most.
         for _ in range(256):
             self.stack.pactl("load-module", "module-sine", "sink=hdmi")
         program = self.start()
         self.wait(lambda: program.calls("waveOutOpen") >= 2, "two refused opens")
-        self.rows("window", "quit", self.rows("window")[0][0])
+        self.quit_all()
         self.assertEqual(self.ended(program), 0, self.seen())
         self.assertEqual(program.output(), NOT_ENABLED * program.calls("waveOutOpen"), self.seen())
 
