@@ -2,8 +2,9 @@
 """End-to-end stories: murmex.exe under Wine on a private PulseAudio with null sinks.
 
 Wine lists device 0 as "PulseAudio", then one device per sink, named by its description cut to
-31 characters. murmex-launch starts exact command-line bytes (code page 1252). Standard output
-into a file is complete only after a normal end, which WM_QUIT to the hidden window brings.
+31 characters; a sink unloaded and loaded again keeps its number. murmex-launch starts exact
+command-line bytes (code page 1252). Standard output into a file is complete only after a normal
+end, which WM_QUIT to the hidden window brings.
 """
 import argparse
 import os
@@ -11,6 +12,7 @@ import shutil
 import sys
 import time
 import unittest
+from pathlib import Path
 
 sys.dont_write_bytecode = True  # no state in the work tree
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -22,11 +24,6 @@ SINKS = [("spk", "Speakers"), ("hdmi", "ATI HDMI Output"), ("ecout", "Écouteurs
 PCM = "s16le 2ch 48000Hz"
 NOT_ENABLED = b"waveOutOpen failed: The driver was not enabled.\r\n"
 LOST = b"waveOutGetPosition failed: The device stopped playing.\r\n"
-
-
-def read(path):
-    with open(path, "rb") as file:
-        return file.read()
 
 
 def winpath(path):
@@ -46,10 +43,10 @@ class Program:
                                      env={"WINEDEBUG": "+winmm"})
 
     def output(self):
-        return read(self.base + ".out")
+        return Path(self.base + ".out").read_bytes()
 
     def calls(self, name):
-        return read(self.base + ".err").count(b":trace:winmm:%s " % name.encode())
+        return Path(self.base + ".err").read_bytes().count(b":trace:winmm:%s " % name.encode())
 
     def __str__(self):
         state = "running" if self.proc.poll() is None else f"exit code {self.proc.returncode}"
@@ -131,20 +128,11 @@ class Stories(unittest.TestCase):
             self.assertEqual(self.stack.sink_inputs("index").get("spk"), kept, self.seen())
         self.quit_all()
         self.assertEqual(self.ended(program), 0, self.seen())
+        # A line a loss, and one a refused open while the sink was gone: every open but three.
         lines = program.output().splitlines(keepends=True)
-        self.assertEqual((lines[0], lines.count(LOST), lines.count(NOT_ENABLED)),
-                         (LOST, 2, program.calls("waveOutOpen") - 3), self.seen())
+        refused = [NOT_ENABLED] * (program.calls("waveOutOpen") - 3)
+        self.assertEqual((lines[0], sorted(lines)), (LOST, sorted([LOST] * 2 + refused)), self.seen())
         self.assertEqual(other.calls("waveOutOpen"), 1, self.seen())
-
-    def test_4_a_refused_open_is_reported_at_every_attempt(self):
-        # Last, as it leaves hdmi full: PulseAudio gives a sink 256 streams at most.
-        for _ in range(256):
-            self.stack.pactl("load-module", "module-sine", "sink=hdmi")
-        program = self.start()
-        self.wait(lambda: program.calls("waveOutOpen") >= 2, "two refused opens")
-        self.quit_all()
-        self.assertEqual(self.ended(program), 0, self.seen())
-        self.assertEqual(program.output(), NOT_ENABLED * program.calls("waveOutOpen"), self.seen())
 
 
 def main():

@@ -6,6 +6,7 @@
 #include <io.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -151,10 +152,8 @@ std::string Stdout(const std::function<void()>& action) {
     fflush(stdout);
     _dup2(saved, 1); // the last write end: the pipe now ends after what was written
     _close(saved);
-    std::string bytes;
-    char chunk[4096];
-    for (int got; (got = _read(pipe[0], chunk, sizeof chunk)) > 0;)
-        bytes.append(chunk, static_cast<size_t>(got));
+    std::string bytes(1 << 16, '\0'); // one read takes all that was written
+    bytes.resize(static_cast<size_t>(std::max(0, _read(pipe[0], bytes.data(), 1 << 16))));
     _close(pipe[0]);
     return bytes;
 }
@@ -166,33 +165,13 @@ bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs) {
     return true;
 }
 
-DWORD CloseReturningExitCode(WaveLib_Stream* stream) {
-    HANDLE feeder = nullptr;
-    DuplicateHandle(GetCurrentProcess(), stream->feederThread, GetCurrentProcess(), &feeder, 0,
-                    FALSE, DUPLICATE_SAME_ACCESS);
-    WaveLib_Close(stream);
-    DWORD exitCode = STILL_ACTIVE;
-    GetExitCodeThread(feeder, &exitCode);
-    CloseHandle(feeder);
-    return exitCode;
-}
-
 bool Freed(const void* block) {
     return !HeapValidate(GetProcessHeap(), 0, block);
-}
-
-DWORD HandleCount() {
-    DWORD count = 0, flags;
-    for (ULONG_PTR value = 4; value < 0x10000; value += 4)
-        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
-    return count;
 }
 
 using namespace fake;
 
 UINT WINAPI waveOutGetNumDevs() {
-    if (GetCurrentThreadId() == g_parked)
-        Sleep(INFINITE);
     Lock lock(g_lock);
     Record(Op::Devs, 0);
     return static_cast<UINT>(g_devices.size());

@@ -1,7 +1,6 @@
-// A scripted stand-in for winmm's wave output, with the real one's rules and surprises: a header
-// is the service's from its write until it is handed back, done, with a WOM_DONE callback; a
-// queued or unprepared header cannot be written; a reset hands every queued header back; a
-// failed open or query may still fill its output. Below it, the helpers the tests share.
+// A scripted stand-in for winmm's wave output with the real one's rules (a header is the
+// service's from its write until it is handed back; a queued or unprepared header cannot be
+// written) and surprises (a failed open or query may still fill its output); then the helpers.
 #pragma once
 
 #include <windows.h>
@@ -32,16 +31,15 @@ struct Device {
 };
 
 // Forgets everything and serves these devices. Each call answers with its scripted results in
-// turn, then succeeds; a failed reset hands nothing back, as on a device that has gone. The
-// position queries find the scripted positions in turn, then one that moves at every query.
+// turn, then succeeds; a failed reset hands nothing back. The position queries find the
+// scripted positions in turn, then one that moves at every query.
 void Reset(std::vector<Device> devices, std::map<Op, std::vector<MMRESULT>> results = {},
            std::vector<DWORD> positions = {});
 std::vector<Call> Calls();
 std::vector<int> Args(Op op);
-// The log from call `from` on, a word a call, such as "devs caps0 open0 prepare0 write0 text3
-// reset01 close": the number is the call's arg ("reset01": headers 0 and 1 handed back), and
-// "+event" marks an Open or Text made while the stream already had its completion event.
-// Position queries come at their own pace and are left out.
+// The log from call `from` on, but for the position queries (they come at their own pace), a
+// word a call, such as "devs caps0 open0 text3 reset01 close": the number is the call's arg
+// ("reset01": headers 0 and 1 handed back); "+event": the stream had its completion event.
 std::string Trace(size_t from = 0);
 WaveLib_Stream* Opened(); // the record the last open was given
 double Now();             // milliseconds, on the performance counter: the tick count is coarser
@@ -51,19 +49,14 @@ double Now();             // milliseconds, on the performance counter: the tick 
 void HandBack(const std::vector<int>& headers, bool callBack = true);
 void CallBack();  // a WOM_DONE with nothing handed back
 bool AllQueued(); // waits until all four headers are queued
-// From now on the thread's next position query or device count never returns, and holds
-// nothing meanwhile: a thread that must not end a story calls the service no more.
+// The thread's next position query never returns, and holds nothing meanwhile: a feeder, and
+// the watcher waiting on it, that must outlive a story call the service no more.
 void Park(DWORD threadId);
 
 } // namespace fake
 
-// What the program writes to standard output while action runs, through a binary pipe: a line
-// ends as the program wrote it.
+// What the program writes to standard output while action runs, line ends as written.
 std::string Stdout(const std::function<void()>& action);
 bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs = 10000);
-// WaveLib_Close, returning the feeder's exit code.
-DWORD CloseReturningExitCode(WaveLib_Stream* stream);
-// Wine answers GetProcessHandleCount with 0: this counts the small handle values in use.
-DWORD HandleCount();
 // Whether the process heap no longer holds this block.
 bool Freed(const void* block);

@@ -1,11 +1,9 @@
-// Stories of WaveLib against the scripted service: which device it picks, what a failed open
-// leaves behind, how the feeder answers hand-backs and failures.
+// WaveLib against the scripted service: device choice, failed opens, hand-backs, stream ends.
 #include <gtest/gtest.h>
 
 #include "fake_wave_out.h"
 #include "wave_lib.h"
 
-#include <algorithm>
 #include <map>
 
 using fake::Op;
@@ -23,8 +21,6 @@ struct ChoiceCase {
 };
 
 const ChoiceCase kChoices[] = {
-    {"default name after another device", {{"Speakers"}, {kName}}, kName, 1},
-    {"ASCII case is ignored", {{kName}}, "ati hdmi output", 0},
     {"A to Z fold, their neighbours do not", {{"Zone A [@]"}}, "zONE a [@]", 0},
     {"no folding next to the alphabet", {{"Zone A [@]"}}, "Zone A {`}", -1},
     {"a leading part matches", {{"Speakers"}, {"ATI HDMI Output (2)"}}, "ATI", 1},
@@ -33,37 +29,33 @@ const ChoiceCase kChoices[] = {
     {"a failed query is skipped", {{kName, MMSYSERR_NODRIVER}, {kName}}, "ATI", 1},
     {"no folding above ASCII", {{"\xC9tude HDMI"}}, "\xE9tude", -1},
     {"bytes above 0x7F are plain characters", {{"\xC9tude HDMI"}}, "\xC9tu", 0},
-    {"quotes are part of the name", {{kName}}, "\"ATI HDMI Output\"", -1},
-    {"an empty table", {}, kName, -1},
 };
 
+// The open fails, so WaveLib_Open is back at once: its line comes before any completion event,
+// feeder or close of what the open left in the handle; then the record is freed.
 TEST(DeviceChoice, OpensTheFirstDeviceWhoseProductNameBeginsWithTheName) {
     for (const ChoiceCase& c : kChoices) {
         SCOPED_TRACE(c.story);
-        fake::Reset(c.devices, {{Op::Open, {MMSYSERR_ALLOCATED}}}); // the open fails: back at once
+        fake::Reset(c.devices, {{Op::Open, {MMSYSERR_NOTENABLED}}});
         WaveLib_Stream* stream = nullptr;
         const std::string out = Stdout([&] { stream = WaveLib_Open(c.name); });
         EXPECT_EQ(stream, nullptr);
-        EXPECT_EQ(out.empty(), c.chosen < 0); // no match is no failure
-        EXPECT_EQ(fake::Args(Op::Open),
-                  c.chosen < 0 ? std::vector<int>{} : std::vector<int>{c.chosen});
-        // Every device is asked about, up to the chosen one.
-        EXPECT_EQ(fake::Args(Op::Caps).size(), c.chosen < 0 ? c.devices.size() : c.chosen + 1u);
+        EXPECT_EQ(out, c.chosen < 0 ? "" : "waveOutOpen failed: error 3\n"); // no match: no line
+        std::string trace = "devs"; // every device is asked about, up to the chosen one
+        for (size_t id = 0; id < (c.chosen < 0 ? c.devices.size() : c.chosen + 1u); ++id)
+            trace += " caps" + std::to_string(id);
+        EXPECT_EQ(fake::Trace(),
+                  c.chosen < 0 ? trace : trace + " open" + std::to_string(c.chosen) + " text3");
+        EXPECT_TRUE(c.chosen < 0 || Freed(fake::Opened()));
     }
 }
 
-// The line comes before anything else happens to the stream: no completion event at the open
-// or at the report, no feeder to prime the device, no close of what the open left in the handle;
-// then the record is freed.
-TEST(OpenFailure, WritesOneLineAndLeavesNothingBehind) {
-    fake::Reset({{kName}}, {{Op::Open, {MMSYSERR_NOTENABLED}}});
-    const DWORD handles = HandleCount();
-    WaveLib_Stream* stream = nullptr;
-    EXPECT_EQ(Stdout([&] { stream = WaveLib_Open(kName); }), "waveOutOpen failed: error 3\n");
-    EXPECT_EQ(stream, nullptr);
-    EXPECT_EQ(fake::Trace(), "devs caps0 open0 text3");
-    EXPECT_TRUE(Freed(fake::Opened()));
-    EXPECT_EQ(HandleCount(), handles);
+// Wine answers GetProcessHandleCount with 0: this counts the small handle values in use.
+DWORD HandleCount() {
+    DWORD count = 0, flags;
+    for (ULONG_PTR value = 4; value < 0x10000; value += 4)
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    return count;
 }
 
 // A stream primed on device 0, with the feeder asleep on its event; closed after the story.
@@ -74,7 +66,15 @@ struct Feeder : ::testing::Test {
         ASSERT_TRUE(stream && fake::AllQueued());
     }
     void TearDown() override { WaveLib_Close(stream); }
-    DWORD Close() { return CloseReturningExitCode(std::exchange(stream, nullptr)); } // exit code
+    DWORD Close() { // WaveLib_Close, returning the feeder's exit code
+        HANDLE feeder =
+            OpenThread(THREAD_QUERY_INFORMATION, FALSE, GetThreadId(stream->feederThread));
+        WaveLib_Close(std::exchange(stream, nullptr));
+        DWORD exitCode = STILL_ACTIVE;
+        GetExitCodeThread(feeder, &exitCode);
+        CloseHandle(feeder);
+        return exitCode;
+    }
     WaveLib_Stream* stream = nullptr;
 };
 
@@ -87,45 +87,27 @@ TEST_F(Feeder, PrimesRequeuesWhatIsHandedBackAndStopsWhenAsked) {
         EXPECT_EQ(call.flags, call.op == Op::Write  ? kArmed
                               : call.op == Op::Open ? CALLBACK_FUNCTION
                                                     : 0);
-    for (const WAVEHDR& header : stream->headers) {
-        EXPECT_EQ(header.lpData, reinterpret_cast<LPSTR>(stream->silence));
-        EXPECT_EQ(header.dwBufferLength, 192000u);
-        EXPECT_EQ(header.dwLoops, 0xFFFFFFFFu);
-    }
+    for (const WAVEHDR& h : stream->headers) // each loops the one second of silence for ever
+        EXPECT_EQ(std::tuple(h.lpData, h.dwBufferLength, h.dwLoops),
+                  std::tuple(reinterpret_cast<LPSTR>(stream->silence), 192000ul, 0xFFFFFFFFul));
 
     // Two headers back before one wake-up: both re-queued in one pass, in order, done cleared.
-    size_t from = fake::Calls().size();
+    const size_t from = fake::Calls().size();
     fake::HandBack({3, 0}, false);
     fake::CallBack();
     ASSERT_TRUE(fake::AllQueued());
     EXPECT_EQ(fake::Trace(from), "write0 write3");
     EXPECT_EQ(fake::Calls().back().flags, kArmed);
 
-    // A wake-up with nothing done takes the event's signal and calls nothing.
-    from = fake::Calls().size();
-    fake::CallBack();
-    Sleep(200);
-    EXPECT_EQ(WaitForSingleObject(stream->completionEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    fake::HandBack({2});
-    ASSERT_TRUE(fake::AllQueued());
-    EXPECT_EQ(fake::Trace(from), "write2");
-    const BYTE* silence = stream->silence;
-    EXPECT_TRUE(std::all_of(silence, silence + sizeof stream->silence, [](BYTE b) { return !b; }));
-
-    // A stop request queues nothing, even headers marked done; the reset hands back the rest
-    // before the close, and the stream's event, thread handle and record are gone.
-    from = fake::Calls().size();
-    const DWORD handles = HandleCount();
+    // A stop request queues nothing, even headers marked done; the reset hands back the rest.
+    const size_t stop = fake::Calls().size();
     fake::HandBack({1, 2}, false);
     EXPECT_EQ(Close(), 0u);
-    EXPECT_EQ(fake::Trace(from), "reset03 unprepare0 unprepare1 unprepare2 unprepare3 close");
-    EXPECT_EQ(HandleCount(), handles - 2);
-    EXPECT_TRUE(Freed(fake::Opened()));
+    EXPECT_EQ(fake::Trace(stop), "reset03 unprepare0 unprepare1 unprepare2 unprepare3 close");
 }
 
-// This thread hands headers back as fast as the feeder re-queues them, so that hand-backs pile
-// up between wake-ups and arrive during passes: none may be lost, and none written twice (the
-// write of a queued header fails and ends the feeder with 20).
+// Hand-backs as fast as the feeder re-queues them pile up between wake-ups and arrive during
+// passes: none may be lost, none written twice (the write of a queued header fails with 20).
 TEST_F(Feeder, NoHandBackIsLostWhenTheyComeFasterThanThePasses) {
     ASSERT_NO_FATAL_FAILURE(Play());
     for (int round = 0; round < 20000; ++round)
@@ -134,66 +116,52 @@ TEST_F(Feeder, NoHandBackIsLostWhenTheyComeFasterThanThePasses) {
     EXPECT_EQ(Close(), 0u);
 }
 
-TEST_F(Feeder, AFailedRequeueSkipsTheRestAndEndsTheFeederWith20) {
-    ASSERT_NO_FATAL_FAILURE(Play({{Op::Write, {0, 0, 0, 0, MMSYSERR_NOMEM}}}));
-    const size_t from = fake::Calls().size();
-    fake::HandBack({1, 2, 3}, false);
-    EXPECT_EQ(Stdout([&] {
-                  fake::CallBack();
-                  WaitForSingleObject(stream->feederThread, 10000);
-              }),
-              "waveOutWrite failed: error 7\n");
-    EXPECT_EQ(fake::Trace(from), "write1 text7+event reset0"); // 2 and 3 never looked at
-    EXPECT_EQ(Close(), 20u);
-}
-
-struct LossCase {
+struct EndCase {
     const char* story;
     std::map<Op, std::vector<MMRESULT>> results;
     std::vector<DWORD> positions; // what the looks find, the last one ending the stream
     const char* line;
-    const char* trace; // after the priming
+    const char* trace; // from the hand-back of headers 1 to 3 up to the tear-down
 };
 
 constexpr char kStopped[] = "waveOutGetPosition failed: The device stopped playing.\n";
-constexpr char kTornDown[] = "reset0123 unprepare0 unprepare1 unprepare2 unprepare3 close";
-const LossCase kLosses[] = {
-    {"the position query fails",
-     {{Op::Position, {MMSYSERR_NODRIVER}}},
-     {9600},
-     "waveOutGetPosition failed: error 6\n",
-     "text6+event reset0123 unprepare0 unprepare1 "
-     "unprepare2 unprepare3 close"},
-    {"the position stops after its wrap past 2^32 bytes",
-     {},
-     {0xFFFFF000, 0x1000, 0x1000},
-     kStopped,
-     kTornDown},
-    {"a slow start, then the position stops and the reset hands nothing back",
-     {{Op::Reset, {MMSYSERR_ERROR}}},
-     {0, 0, 0, 0, 9600, 9600},
-     kStopped,
-     "reset unprepare0 unprepare1 unprepare2 unprepare3 close"},
+// clang-format off
+const EndCase kEnds[] = {
+    {"a failed re-queue: the headers after it are never looked at",
+     {{Op::Write, {0, 0, 0, 0, MMSYSERR_NOMEM}}}, {}, "waveOutWrite failed: error 7\n",
+     "write1 text7+event reset0"},
+    {"the position query fails", {{Op::Position, {MMSYSERR_NODRIVER}}}, {9600},
+     "waveOutGetPosition failed: error 6\n", "write1 write2 write3 text6+event reset0123"},
+    {"a slow start and a wrap past 2^32 bytes, then the position stops; the reset hands nothing "
+     "back", {{Op::Reset, {MMSYSERR_ERROR}}}, {0, 0, 0, 0, 0xFFFFF000, 0x1000, 0x1000}, kStopped,
+     "write1 write2 write3 reset"},
 };
+// clang-format on
 
-// A device that goes away hands nothing back and fails nothing: the feeder looks at the position
-// about once a second and ends the stream at the first look that finds it lost; the tear-down
-// waits for nothing the device would have to give back, and leaves nothing behind.
-TEST_F(Feeder, ALostStreamEndsAtTheLookThatFindsItAndLeavesNothingBehind) {
-    for (const LossCase& c : kLosses) {
+// A device that goes away fails nothing: the feeder looks about once a second and ends the stream
+// at the first look that finds it lost. Then, as after a failure, the tear-down waits for nothing
+// the device would have to give back, unprepares every header and leaves nothing behind.
+TEST_F(Feeder, AStreamThatFailsOrIsLostEndsWith20AndLeavesNothingBehind) {
+    for (const EndCase& c : kEnds) {
         SCOPED_TRACE(c.story);
         ASSERT_NO_FATAL_FAILURE(Play(c.results, c.positions));
         const size_t from = fake::Calls().size();
-        EXPECT_EQ(Stdout([&] { WaitForSingleObject(stream->feederThread, 10000); }), c.line);
+        fake::HandBack({1, 2, 3}, false); // seen at one wake-up
+        EXPECT_EQ(Stdout([&] {
+                      fake::CallBack();
+                      WaitForSingleObject(stream->feederThread, 10000);
+                  }),
+                  c.line);
         const DWORD handles = HandleCount();
         EXPECT_EQ(Close(), 20u);
-        EXPECT_EQ(fake::Trace(from), c.trace);
+        EXPECT_EQ(fake::Trace(from),
+                  c.trace + std::string(" unprepare0 unprepare1 unprepare2 unprepare3 close"));
         EXPECT_TRUE(Freed(fake::Opened()));
         EXPECT_EQ(HandleCount(), handles - 2);
         EXPECT_EQ(fake::Args(Op::Position),
                   std::vector<int>(c.positions.begin(), c.positions.end()));
         const std::vector<fake::Call> calls = fake::Calls();
-        for (size_t i = from; i < calls.size(); ++i) { // from the priming or the look before
+        for (size_t i = from; i < calls.size(); ++i) { // from the wake-up or the look before
             if (calls[i].op == Op::Position) {
                 EXPECT_NEAR(calls[i].ms - calls[i - 1].ms, 1350, 450) << "look at call " << i;
             }

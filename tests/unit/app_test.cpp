@@ -1,14 +1,57 @@
-// The device watcher in real time against the scripted service: a stream whose device goes
-// away, two refused opens while it is gone, and a stream that plays again once it is back.
+// The program shell: the device name from the command line, and the device watcher in real
+// time against the scripted service.
 #include <gtest/gtest.h>
 
+#include "command_line.h"
 #include "device_watch.h"
 #include "fake_wave_out.h"
 #include "wave_lib.h"
 
+#include <string>
+
 using fake::Op;
 
 namespace {
+
+constexpr UINT kWestern = 1252;
+constexpr UINT kJapanese = 932; // 0x81-0x9F and 0xE0-0xFC lead a two-byte character
+
+struct TailCase {
+    std::string line; // may hold a zero byte before its end
+    UINT codePage;
+    const char* tail;
+};
+
+const TailCase kTails[] = {
+    {"murmex.exe\tDen", kWestern, "Den"},
+    {"murmex.exe \x01\x1f\x7f", kWestern, "\x7f"},
+    {"murmex.exe \t \t ATI  ", kWestern, "ATI  "},
+    {"murmex.exe \"ATI HDMI Output\"", kWestern, "\"ATI HDMI Output\""},
+    {"\"C:\\Program Files\\murmex.exe\"ATI x", kWestern, "x"},
+    {"C:\\a\"b c\"d.exe e f", kWestern, "e f"},
+    {"\"unclosed path with blanks", kWestern, ""},
+    {"m\xE9.exe \xA0x", kWestern, "\xA0x"},
+    {"\x81 x.exe tail", kJapanese, "tail"},             // the blank is a trail byte
+    {"\x81 x.exe tail", kWestern, "x.exe tail"},        // the same bytes, single-byte
+    {std::string("abc\x81\0 tail", 10), kJapanese, ""}, // a lead byte never eats the end
+};
+
+TEST(CommandTail, FollowsTheProgramNameRule) {
+    for (const TailCase& c : kTails) {
+        SCOPED_TRACE(testing::PrintToString(c.line));
+        const char* tail = App_CommandTail(c.line.c_str(), c.codePage);
+        EXPECT_STREQ(tail, c.tail);
+    }
+}
+
+TEST(SettleNames, RefusesANameWhoseGuardWouldNotFit) {
+    char device[APP_NAME_CHARS], guard[APP_NAME_CHARS];
+    const std::string longest(252, 'x'); // "Murmex-" + 252 + terminator = 260
+    ASSERT_TRUE(App_SettleNames(longest.c_str(), device, guard));
+    EXPECT_EQ(std::string(guard), "Murmex-" + longest);
+    for (size_t length : {253u, 259u, 260u, 4000u})
+        EXPECT_FALSE(App_SettleNames(std::string(length, 'x').c_str(), device, guard)) << length;
+}
 
 // The pause is 2000 ms after every attempt, never before the first; a loaded machine, under
 // emulation too, may add to it but never take from it, nor make it 3000 ms.
@@ -16,6 +59,7 @@ constexpr double kPauseMs = 2000, kLateMs = 800;
 constexpr char kPlays[] = "devs caps0 open0 prepare0 write0 prepare1 write1 prepare2 write2 "
                           "prepare3 write3";
 
+// A device that goes away, is refused twice while it is gone, and plays again once it is back.
 TEST(Watcher, TriesAtOnceThenTwoSecondsAfterEveryEndAndPlaysAgainWhenTheDeviceIsBack) {
     fake::Reset({{"ATI HDMI Output"}}, {{Op::Open, {0, MMSYSERR_NOTENABLED, MMSYSERR_NOTENABLED}}},
                 {9600, 9600}); // the position stops at the second look
