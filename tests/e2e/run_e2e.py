@@ -48,10 +48,6 @@ class Program:
     def calls(self, name):
         return Path(self.base + ".err").read_bytes().count(b":trace:winmm:%s " % name.encode())
 
-    def __str__(self):
-        state = "running" if self.proc.poll() is None else f"exit code {self.proc.returncode}"
-        return f"{self.base}: {state}, output {self.output()!r}"
-
 
 class Stories(unittest.TestCase):
     stack = exe = None
@@ -85,7 +81,8 @@ class Stories(unittest.TestCase):
         return program.proc.returncode
 
     def seen(self):
-        return "\n".join(map(str, [self.stack.describe(), *self.programs]))
+        return "\n".join([self.stack.describe(), *(f"{p.base}: exit code {p.proc.poll()}, output "
+                                                  f"{p.output()!r}" for p in self.programs)])
 
     def wait(self, condition, what, timeout=15):
         return wait_for(condition, timeout, what, self.seen)

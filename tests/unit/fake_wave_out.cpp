@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <deque>
 #include <mutex>
 
 namespace fake {
@@ -17,8 +16,8 @@ namespace {
 // Guarded by g_lock, held through callbacks as a real service holds its own.
 std::mutex g_lock;
 std::vector<Device> g_devices;
-std::map<Op, std::deque<MMRESULT>> g_scripts;
-std::deque<DWORD> g_positions;
+std::map<Op, std::vector<MMRESULT>> g_scripts;
+std::vector<DWORD> g_positions;
 DWORD g_position;
 std::atomic<DWORD> g_parked;
 std::vector<Call> g_calls;
@@ -32,14 +31,18 @@ DWORD Flags(WAVEHDR* header, DWORD set = 0, DWORD clear = 0) {
     return static_cast<DWORD>(InterlockedOr(word, static_cast<LONG>(set))) | set;
 }
 
+template <typename T> T Next(std::vector<T>& script, T otherwise) {
+    if (script.empty())
+        return otherwise;
+    const T next = script.front();
+    script.erase(script.begin());
+    return next;
+}
+
 // Logs a call and returns its scripted result.
 MMRESULT Record(Op op, int arg, DWORD flags = 0, bool event = false) {
     g_calls.push_back({op, arg, flags, event, Now()});
-    std::deque<MMRESULT>& script = g_scripts[op];
-    const MMRESULT result = script.empty() ? MMSYSERR_NOERROR : script.front();
-    if (!script.empty())
-        script.pop_front();
-    return result;
+    return Next(g_scripts[op], MMRESULT{MMSYSERR_NOERROR});
 }
 
 void Done(WAVEHDR* header) {
@@ -62,11 +65,8 @@ void Reset(std::vector<Device> devices, std::map<Op, std::vector<MMRESULT>> resu
            std::vector<DWORD> positions) {
     Lock lock(g_lock);
     g_devices = std::move(devices);
-    g_scripts.clear();
-    for (const auto& [op, script] : results)
-        g_scripts[op].assign(script.begin(), script.end());
-    g_positions.assign(positions.begin(), positions.end());
-    g_position = 0;
+    g_scripts = std::move(results);
+    g_positions = std::move(positions);
     g_calls.clear();
     g_stream = nullptr;
 }
@@ -165,10 +165,6 @@ bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs) {
     return true;
 }
 
-bool Freed(const void* block) {
-    return !HeapValidate(GetProcessHeap(), 0, block);
-}
-
 using namespace fake;
 
 UINT WINAPI waveOutGetNumDevs() {
@@ -243,9 +239,7 @@ MMRESULT WINAPI waveOutGetPosition(HWAVEOUT, LPMMTIME time, UINT size) {
     if (GetCurrentThreadId() == g_parked)
         Sleep(INFINITE);
     Lock lock(g_lock);
-    g_position = g_positions.empty() ? g_position + 4800 : g_positions.front();
-    if (!g_positions.empty())
-        g_positions.pop_front();
+    g_position = Next(g_positions, g_position + 4800);
     const MMRESULT scripted = Record(Op::Position, static_cast<int>(g_position));
     if (size != sizeof(MMTIME) || time->wType != TIME_BYTES)
         return MMSYSERR_INVALPARAM;

@@ -58,5 +58,3 @@ void Park(DWORD threadId);
 // What the program writes to standard output while action runs, line ends as written.
 std::string Stdout(const std::function<void()>& action);
 bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs = 10000);
-// Whether the process heap no longer holds this block.
-bool Freed(const void* block);

@@ -13,6 +13,18 @@ namespace {
 constexpr char kName[] = "ATI HDMI Output";
 constexpr DWORD kArmed = WHDR_PREPARED | WHDR_BEGINLOOP | WHDR_ENDLOOP;
 
+bool Freed(const void* block) {
+    return !HeapValidate(GetProcessHeap(), 0, block);
+}
+
+// Wine answers GetProcessHandleCount with 0: this counts the small handle values in use.
+DWORD HandleCount() {
+    DWORD count = 0, flags;
+    for (ULONG_PTR value = 4; value < 0x10000; value += 4)
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    return count;
+}
+
 struct ChoiceCase {
     const char* story;
     std::vector<fake::Device> devices;
@@ -48,14 +60,6 @@ TEST(DeviceChoice, OpensTheFirstDeviceWhoseProductNameBeginsWithTheName) {
                   c.chosen < 0 ? trace : trace + " open" + std::to_string(c.chosen) + " text3");
         EXPECT_TRUE(c.chosen < 0 || Freed(fake::Opened()));
     }
-}
-
-// Wine answers GetProcessHandleCount with 0: this counts the small handle values in use.
-DWORD HandleCount() {
-    DWORD count = 0, flags;
-    for (ULONG_PTR value = 4; value < 0x10000; value += 4)
-        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
-    return count;
 }
 
 // A stream primed on device 0, with the feeder asleep on its event; closed after the story.
@@ -124,7 +128,6 @@ struct EndCase {
     const char* trace; // from the hand-back of headers 1 to 3 up to the tear-down
 };
 
-constexpr char kStopped[] = "waveOutGetPosition failed: The device stopped playing.\n";
 // clang-format off
 const EndCase kEnds[] = {
     {"a failed re-queue: the headers after it are never looked at",
@@ -133,8 +136,8 @@ const EndCase kEnds[] = {
     {"the position query fails", {{Op::Position, {MMSYSERR_NODRIVER}}}, {9600},
      "waveOutGetPosition failed: error 6\n", "write1 write2 write3 text6+event reset0123"},
     {"a slow start and a wrap past 2^32 bytes, then the position stops; the reset hands nothing "
-     "back", {{Op::Reset, {MMSYSERR_ERROR}}}, {0, 0, 0, 0, 0xFFFFF000, 0x1000, 0x1000}, kStopped,
-     "write1 write2 write3 reset"},
+     "back", {{Op::Reset, {MMSYSERR_ERROR}}}, {0, 0, 0, 0, 0xFFFFF000, 0x1000, 0x1000},
+     "waveOutGetPosition failed: The device stopped playing.\n", "write1 write2 write3 reset"},
 };
 // clang-format on
 
