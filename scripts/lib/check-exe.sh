@@ -1,8 +1,8 @@
 #!/bin/bash
 # Checks that a murmex.exe needs nothing but Windows system DLLs, uses the C
 # runtime DLL's printf rather than a linked-in copy, carries its version record
-# (version and names) and manifest with the project's version, and (when a limit is given) stays
-# within its size in bytes.
+# (version and names) and manifest with the project's version, and (when a
+# limit is given) stays within its size in bytes.
 #   check-exe.sh EXE i686|x86_64 [MAX_BYTES]
 set -euo pipefail
 exe=$1 arch=$2 limit=${3:-}
