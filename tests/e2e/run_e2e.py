@@ -3,11 +3,11 @@
 
 Wine lists device 0 as "PulseAudio", then one device per sink, named by its description cut to
 31 characters; a sink unloaded and loaded again keeps its number. murmex-launch starts exact
-command-line bytes (code page 1252). Standard output into a file is complete only after a normal
-end, which WM_QUIT to the hidden window brings.
+command-line bytes (code page 1252).
 """
 import argparse
 import os
+import re
 import shutil
 import sys
 import time
@@ -24,6 +24,9 @@ SINKS = [("spk", "Speakers"), ("hdmi", "ATI HDMI Output"), ("ecout", "Écouteurs
 PCM = "s16le 2ch 48000Hz"
 NOT_ENABLED = b"waveOutOpen failed: The driver was not enabled.\r\n"
 LOST = b"waveOutGetPosition failed: The device stopped playing.\r\n"
+# Ending, a process's PulseAudio client under Wine may trip libpulse's checks (once in about 60
+# ends under emulation): it ends with a stray code, output unwritten, when no program code runs.
+PULSE_ABORT = re.compile(rb"^Assertion '.*' failed at \.\./src/pulse/", re.M)
 
 
 def winpath(path):
@@ -42,11 +45,15 @@ class Program:
                                      self.base + ".out", self.base + ".err",
                                      env={"WINEDEBUG": "+winmm"})
 
-    def output(self):
-        return Path(self.base + ".out").read_bytes()
+    def read(self, what):  # ".out": its standard output; ".err": Wine's traces and complaints
+        return Path(self.base + what).read_bytes()
+
+    def last_words(self):  # an exception or an emulator's complaint, past Wine's notes
+        lines = self.read(".err").splitlines()
+        return [line for line in lines if not re.search(rb":(trace|fixme|warn):", line)][-6:]
 
     def calls(self, name):
-        return Path(self.base + ".err").read_bytes().count(b":trace:winmm:%s " % name.encode())
+        return self.read(".err").count(b":trace:winmm:%s " % name.encode())
 
 
 class Stories(unittest.TestCase):
@@ -81,8 +88,9 @@ class Stories(unittest.TestCase):
         return program.proc.returncode
 
     def seen(self):
-        return "\n".join([self.stack.describe(), *(f"{p.base}: exit code {p.proc.poll()}, output "
-                                                  f"{p.output()!r}" for p in self.programs)])
+        return "\n".join([self.stack.describe(), *(
+            f"{p.base}: exit code {p.proc.poll()}, output {p.read('.out')!r}, last words "
+            f"{p.last_words()}" for p in self.programs)])
 
     def wait(self, condition, what, timeout=15):
         return wait_for(condition, timeout, what, self.seen)
@@ -108,9 +116,19 @@ class Stories(unittest.TestCase):
         self.assertEqual(overlong.calls("waveOutOpen"), 0, self.seen())
         refused = self.start(b" " + b"x" * 300)  # its guard's name would not fit
         self.assertEqual(self.ended(refused), 0, self.seen())
-        self.assertEqual((refused.calls("waveOutGetNumDevs"), refused.output()), (0, b""))
+        self.assertEqual((refused.calls("waveOutGetNumDevs"), refused.read(".out")), (0, b""))
 
     def test_3_a_receiver_switched_off_and_on_is_played_again(self):
+        try:
+            self.switched_off_and_on()
+        except AssertionError:  # a story spoilt by Wine alone runs once more, any other fails
+            if not any(PULSE_ABORT.search(p.read(".err")) for p in self.programs):
+                raise
+            print("Wine's PulseAudio client aborted at an end: once more", file=sys.stderr)
+            [self.stack.kill(program.proc) for program in self.programs]
+            self.switched_off_and_on()
+
+    def switched_off_and_on(self):
         program, other = self.start(), self.start(b" Speakers")
         self.wait(lambda: self.stack.sink_inputs() == {"hdmi": [PCM], "spk": [PCM]}, "two streams")
         kept = self.stack.sink_inputs("index")["spk"]
@@ -126,7 +144,7 @@ class Stories(unittest.TestCase):
         self.quit_all()
         self.assertEqual(self.ended(program), 0, self.seen())
         # A line a loss, and one a refused open while the sink was gone: every open but three.
-        lines = program.output().splitlines(keepends=True)
+        lines = program.read(".out").splitlines(keepends=True)
         refused = [NOT_ENABLED] * (program.calls("waveOutOpen") - 3)
         self.assertEqual((lines[:1], sorted(lines)), ([LOST], sorted([LOST] * 2 + refused)),
                          self.seen())

@@ -81,12 +81,11 @@ TEST(Watcher, TriesAtOnceThenTwoSecondsAfterEveryEndAndPlaysAgainWhenTheDeviceIs
                                  kPlays);
     const std::vector<fake::Call> calls = fake::Calls();
     EXPECT_LT(calls[0].ms - started, kLateMs);
-    for (size_t i = 1; i < calls.size(); ++i) { // from the end of one attempt to the next
+    for (size_t i = 1; i < calls.size(); ++i) // from the end of one attempt to the next
         if (calls[i].op == Op::Devs) {
             EXPECT_GE(calls[i].ms - calls[i - 1].ms, kPauseMs) << "attempt at call " << i;
             EXPECT_LT(calls[i].ms - calls[i - 1].ms, kPauseMs + kLateMs) << "attempt at call " << i;
         }
-    }
 }
 
 } // namespace

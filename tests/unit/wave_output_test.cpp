@@ -164,11 +164,10 @@ TEST_F(Feeder, AStreamThatFailsOrIsLostEndsWith20AndLeavesNothingBehind) {
         EXPECT_EQ(fake::Args(Op::Position),
                   std::vector<int>(c.positions.begin(), c.positions.end()));
         const std::vector<fake::Call> calls = fake::Calls();
-        for (size_t i = from; i < calls.size(); ++i) { // from the wake-up or the look before
+        for (size_t i = from; i < calls.size(); ++i) // from the wake-up or the look before
             if (calls[i].op == Op::Position) {
                 EXPECT_NEAR(calls[i].ms - calls[i - 1].ms, 1350, 450) << "look at call " << i;
             }
-        }
     }
 }
 
