@@ -24,8 +24,8 @@ SINKS = [("spk", "Speakers"), ("hdmi", "ATI HDMI Output"), ("ecout", "Écouteurs
 PCM = "s16le 2ch 48000Hz"
 NOT_ENABLED = b"waveOutOpen failed: The driver was not enabled.\r\n"
 LOST = b"waveOutGetPosition failed: The device stopped playing.\r\n"
-# Ending, a process's PulseAudio client under Wine may trip libpulse's checks (once in about 60
-# ends under emulation): it ends with a stray code, output unwritten, when no program code runs.
+# Ending, a process's PulseAudio client under Wine may trip libpulse's checks (rarely, seen under
+# emulation): it ends with a stray code, output unwritten, when no program code runs.
 PULSE_ABORT = re.compile(rb"^Assertion '.*' failed at \.\./src/pulse/", re.M)
 
 
