@@ -116,17 +116,13 @@ DWORD WINAPI WaveLib_FeedThread(LPVOID parameter) {
         const DWORD woke = WaitForSingleObject(stream->completionEvent, kLookIntervalMs);
         if (StopRequested(stream))
             break;
-        if (woke == WAIT_TIMEOUT) {
-            result = LookAtPlayback(stream, &watch);
-            if (result != MMSYSERR_NOERROR)
-                WaveLib_ReportFailure("waveOutGetPosition failed: %s\n", result);
-        } else {
-            result = RequeueDoneHeaders(stream);
-            if (result != MMSYSERR_NOERROR)
-                WaveLib_ReportFailure("waveOutWrite failed: %s\n", result);
-        }
-        if (result != MMSYSERR_NOERROR)
+        const bool look = woke == WAIT_TIMEOUT;
+        result = look ? LookAtPlayback(stream, &watch) : RequeueDoneHeaders(stream);
+        if (result != MMSYSERR_NOERROR) {
+            WaveLib_ReportFailure(
+                look ? "waveOutGetPosition failed: %s\n" : "waveOutWrite failed: %s\n", result);
             exitCode = WAVELIB_FEED_FAILED;
+        }
     }
     // Every path resets, after its failure line: the reset hands all queued
     // headers back so the device can be closed. A device that has gone hands
