@@ -56,7 +56,7 @@ WaveLib_Stream* WaveLib_Open(const char* deviceName);
 // Accepts nullptr.
 void WaveLib_Close(WaveLib_Stream* stream);
 
-// The pieces of WaveLib_Open, exercised directly by tests.
+// The pieces of WaveLib_Open, exercised directly by tests and shared with the device lister.
 
 // Opens the device and starts the feeder without waiting for it. Returns
 // nullptr, with nothing left open, when the record cannot be allocated, the
@@ -72,3 +72,5 @@ DWORD WINAPI WaveLib_FeedThread(LPVOID stream);
 // Device choice: true when productName begins with deviceName, ASCII letters
 // compared without regard to case and every other byte exactly.
 bool WaveLib_NameMatches(const char* productName, const char* deviceName);
+// The lowest-numbered device whose product name matches, or -1: the choice WaveLib_Open makes.
+int WaveLib_FindDevice(const char* deviceName);

@@ -8,20 +8,6 @@ char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Lowest-numbered device whose product name begins with the name, or -1.
-// szPname holds at most 31 characters: longer names can never match.
-int FindDevice(const char* deviceName) {
-    const UINT count = waveOutGetNumDevs();
-    for (UINT id = 0; id < count; ++id) {
-        WAVEOUTCAPSA caps;
-        if (waveOutGetDevCapsA(id, &caps, sizeof caps) != MMSYSERR_NOERROR)
-            continue;
-        if (WaveLib_NameMatches(caps.szPname, deviceName))
-            return static_cast<int>(id);
-    }
-    return -1;
-}
-
 void SetStreamFormat(WAVEFORMATEX* format) {
     format->wFormatTag = WAVE_FORMAT_PCM;
     format->nChannels = WAVELIB_CHANNELS;
@@ -40,6 +26,19 @@ bool WaveLib_NameMatches(const char* productName, const char* deviceName) {
             return false; // also where the product name ends first
     }
     return true;
+}
+
+// szPname holds at most 31 characters: longer names can never match.
+int WaveLib_FindDevice(const char* deviceName) {
+    const UINT count = waveOutGetNumDevs();
+    for (UINT id = 0; id < count; ++id) {
+        WAVEOUTCAPSA caps;
+        if (waveOutGetDevCapsA(id, &caps, sizeof caps) != MMSYSERR_NOERROR)
+            continue;
+        if (WaveLib_NameMatches(caps.szPname, deviceName))
+            return static_cast<int>(id);
+    }
+    return -1;
 }
 
 WaveLib_Stream* WaveLib_Start(UINT deviceId) {
@@ -72,7 +71,7 @@ WaveLib_Stream* WaveLib_Start(UINT deviceId) {
 }
 
 WaveLib_Stream* WaveLib_Open(const char* deviceName) {
-    const int deviceId = FindDevice(deviceName);
+    const int deviceId = WaveLib_FindDevice(deviceName);
     if (deviceId < 0)
         return nullptr;
     WaveLib_Stream* stream = WaveLib_Start(static_cast<UINT>(deviceId));
