@@ -15,6 +15,15 @@
 // returns only once the feeder has ended, so the calling thread is blocked for
 // as long as the stream plays.
 //
+// A device that has gone also keeps what was queued on it: the reset hands
+// nothing back, and the service refuses to unprepare or close while a header
+// is queued (WAVERR_STILLPLAYING). It then still holds the headers, the buffer
+// they point at and the callback with the record as instance data, so
+// WaveLib_Close sets such a stream aside whole, its completion event open, and
+// every later WaveLib_Open tries again to close it once it has read the device
+// list (which is when Windows deserts the handles of devices that have gone).
+// The record is freed only after a close the service accepts.
+//
 // No lock is used. A header belongs to the service while it is queued and to
 // the feeder while WHDR_DONE is set, so its fields are never written by both
 // at once; the flags word and the stop flag are still read and written with
@@ -45,6 +54,7 @@ struct WaveLib_Stream {
     volatile LONG stopRequested; // written by WaveLib_Close before it sets the event
     WAVEHDR headers[WAVELIB_HEADER_COUNT];
     BYTE silence[WAVELIB_BUFFER_BYTES]; // never written after the allocation
+    WaveLib_Stream* next;               // while set aside: the next one set aside
 };
 
 // Returns the stream after its feeder has ended, or nullptr when no device
@@ -52,8 +62,9 @@ struct WaveLib_Stream {
 // A returned stream must be passed to WaveLib_Close.
 WaveLib_Stream* WaveLib_Open(const char* deviceName);
 
-// Stops the feeder if one was started, closes the device and frees the record.
-// Accepts nullptr.
+// Stops the feeder if one was started, closes the device and frees the record;
+// when the service refuses the close, sets the stream aside for a later
+// WaveLib_Open to free. Accepts nullptr.
 void WaveLib_Close(WaveLib_Stream* stream);
 
 // The pieces of WaveLib_Open, exercised directly by tests and shared with the device lister.

@@ -8,6 +8,46 @@ char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Streams the service has not let go of, each whole until a close goes through. Only the
+// watcher's thread touches the list, through WaveLib_Open and WaveLib_Close.
+WaveLib_Stream* g_setAside;
+
+// True once the service has let go of the device: the close went through, or the handle is no
+// longer the service's. Every header is unprepared first, as the close requires; while one is
+// still queued both are refused.
+bool CloseDevice(WaveLib_Stream* stream) {
+    if (!stream->device)
+        return true;
+    for (WAVEHDR& header : stream->headers)
+        if (header.dwFlags & WHDR_PREPARED)
+            waveOutUnprepareHeader(stream->device, &header, sizeof header);
+    const MMRESULT result = waveOutClose(stream->device);
+    return result == MMSYSERR_NOERROR || result == MMSYSERR_INVALHANDLE;
+}
+
+// Only after the close: until then the service may still call back, and the callback sets
+// this event.
+void FreeStream(WaveLib_Stream* stream) {
+    if (stream->completionEvent)
+        CloseHandle(stream->completionEvent);
+    LocalFree(stream);
+}
+
+// The reset again first: it is what hands queued headers back, and it may succeed now where
+// the feeder's failed.
+void CloseSetAside() {
+    for (WaveLib_Stream** link = &g_setAside; *link;) {
+        WaveLib_Stream* stream = *link;
+        waveOutReset(stream->device);
+        if (CloseDevice(stream)) {
+            *link = stream->next;
+            FreeStream(stream);
+        } else {
+            link = &stream->next;
+        }
+    }
+}
+
 void SetStreamFormat(WAVEFORMATEX* format) {
     format->wFormatTag = WAVE_FORMAT_PCM;
     format->nChannels = WAVELIB_CHANNELS;
@@ -72,6 +112,7 @@ WaveLib_Stream* WaveLib_Start(UINT deviceId) {
 
 WaveLib_Stream* WaveLib_Open(const char* deviceName) {
     const int deviceId = WaveLib_FindDevice(deviceName);
+    CloseSetAside(); // after the device count, at which Windows deserts the handles of lost devices
     if (deviceId < 0)
         return nullptr;
     WaveLib_Stream* stream = WaveLib_Start(static_cast<UINT>(deviceId));
@@ -80,13 +121,10 @@ WaveLib_Stream* WaveLib_Open(const char* deviceName) {
     return stream;
 }
 
-// Reverse order of setup: the feeder must be gone before its event and thread
-// handles are closed, every header unprepared before the device is closed,
-// and the device closed before the record that its callback receives as
-// instance data is freed. The event is closed even when no feeder was
-// started, so a failed thread start leaks nothing. Nothing here waits on the
-// service: a device that has gone fails these calls, and the record is freed
-// all the same, since such a device hands nothing back.
+// Reverse order of setup: the feeder must be gone before its thread handle is closed, and the
+// device closed before the event its callback sets and the record it receives as instance data
+// go. Nothing here waits on the service: a device that has gone hands nothing back, and a stream
+// whose close it refuses is set aside as it stands.
 void WaveLib_Close(WaveLib_Stream* stream) {
     if (!stream)
         return;
@@ -94,16 +132,12 @@ void WaveLib_Close(WaveLib_Stream* stream) {
         InterlockedExchange(&stream->stopRequested, 1);
         SetEvent(stream->completionEvent);
         WaitForSingleObject(stream->feederThread, INFINITE);
-    }
-    if (stream->completionEvent)
-        CloseHandle(stream->completionEvent);
-    if (stream->feederThread)
         CloseHandle(stream->feederThread);
-    if (stream->device) {
-        for (WAVEHDR& header : stream->headers)
-            if (header.dwFlags & WHDR_PREPARED)
-                waveOutUnprepareHeader(stream->device, &header, sizeof header);
-        waveOutClose(stream->device);
     }
-    LocalFree(stream);
+    if (CloseDevice(stream)) {
+        FreeStream(stream);
+    } else {
+        stream->next = g_setAside;
+        g_setAside = stream;
+    }
 }

@@ -2,6 +2,8 @@
 
 #include "wave_lib.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -13,16 +15,26 @@
 namespace fake {
 namespace {
 
+// What the service keeps of one open.
+struct Opening {
+    WaveLib_Stream* stream; // the instance data
+    LPDRVCALLBACK callback;
+    Loss loss;
+    int countsHeld; // while lost: device counts until the service lets go of the handle
+    bool closed;
+};
+constexpr UINT_PTR kFirstHandle = 0x5000;
+
 // Guarded by g_lock, held through callbacks as a real service holds its own.
 std::mutex g_lock;
 std::vector<Device> g_devices;
 std::map<Op, std::vector<MMRESULT>> g_scripts;
 std::vector<DWORD> g_positions;
 DWORD g_position;
+UINT g_timeType;
 std::atomic<DWORD> g_parked;
 std::vector<Call> g_calls;
-WaveLib_Stream* g_stream; // the instance data of the last open; freed by its close
-LPDRVCALLBACK g_callback;
+std::vector<Opening> g_opens; // handle kFirstHandle + i is g_opens[i]; the last is the last open
 using Lock = std::lock_guard<std::mutex>;
 
 DWORD Flags(WAVEHDR* header, DWORD set = 0, DWORD clear = 0) {
@@ -45,30 +57,76 @@ MMRESULT Record(Op op, int arg, DWORD flags = 0, bool event = false) {
     return Next(g_scripts[op], MMRESULT{MMSYSERR_NOERROR});
 }
 
-void Done(WAVEHDR* header) {
-    g_callback(nullptr, WOM_DONE, reinterpret_cast<DWORD_PTR>(g_stream),
-               reinterpret_cast<DWORD_PTR>(header), 0);
+// The opening of a handle the service holds, or nullptr (never opened, or closed).
+Opening* Find(HWAVEOUT device) {
+    const UINT_PTR index = reinterpret_cast<UINT_PTR>(device) - kFirstHandle;
+    return index < g_opens.size() && !g_opens[index].closed ? &g_opens[index] : nullptr;
 }
 
-bool HandBackLocked(WAVEHDR* header, bool callBack) {
-    if (!(Flags(header) & WHDR_INQUEUE))
+// The service would write into the record, or call back with it: it must still be there.
+bool Alive(const Opening& open) {
+    if (HeapValidate(GetProcessHeap(), 0, open.stream))
+        return true;
+    ADD_FAILURE() << "the service touched the freed record " << open.stream;
+    return false;
+}
+
+int IndexOf(const Opening& open, const WAVEHDR* header) {
+    const ptrdiff_t index = header - open.stream->headers;
+    return index >= 0 && index < WAVELIB_HEADER_COUNT ? static_cast<int>(index) : -1;
+}
+
+void Done(const Opening& open, WAVEHDR* header) {
+    DWORD flags;
+    if (!Alive(open))
+        return;
+    if (!GetHandleInformation(open.stream->completionEvent, &flags))
+        ADD_FAILURE() << "a WOM_DONE for a stream whose event is closed";
+    open.callback(nullptr, WOM_DONE, reinterpret_cast<DWORD_PTR>(open.stream),
+                  reinterpret_cast<DWORD_PTR>(header), 0);
+}
+
+bool HandBackLocked(const Opening& open, int index, bool callBack) {
+    WAVEHDR* header = &open.stream->headers[index];
+    if (!Alive(open) || !(Flags(header) & WHDR_INQUEUE))
         return false;
     Flags(header, WHDR_DONE, WHDR_INQUEUE);
     if (callBack)
-        Done(header);
+        Done(open, header);
     return true;
+}
+
+bool Queued(const Opening& open) {
+    if (!Alive(open))
+        return false;
+    for (int index = 0; index < WAVELIB_HEADER_COUNT; ++index)
+        if (Flags(&open.stream->headers[index]) & WHDR_INQUEUE)
+            return true;
+    return false;
 }
 
 } // namespace
 
 void Reset(std::vector<Device> devices, std::map<Op, std::vector<MMRESULT>> results,
-           std::vector<DWORD> positions) {
+           std::vector<DWORD> positions, UINT timeType) {
     Lock lock(g_lock);
     g_devices = std::move(devices);
     g_scripts = std::move(results);
     g_positions = std::move(positions);
+    g_timeType = timeType;
     g_calls.clear();
-    g_stream = nullptr;
+    g_opens.clear();
+}
+
+void Serve(std::vector<Device> devices) {
+    Lock lock(g_lock);
+    g_devices = std::move(devices);
+}
+
+void Lose(Loss way, int countsHeld) {
+    Lock lock(g_lock);
+    g_opens.back().loss = way;
+    g_opens.back().countsHeld = countsHeld;
 }
 
 std::vector<Call> Calls() {
@@ -105,7 +163,7 @@ std::string Trace(size_t from) {
 
 WaveLib_Stream* Opened() {
     Lock lock(g_lock);
-    return g_stream;
+    return g_opens.empty() ? nullptr : g_opens.back().stream;
 }
 
 double Now() {
@@ -118,12 +176,12 @@ double Now() {
 void HandBack(const std::vector<int>& headers, bool callBack) {
     Lock lock(g_lock);
     for (int index : headers)
-        HandBackLocked(&g_stream->headers[index], callBack);
+        HandBackLocked(g_opens.back(), index, callBack);
 }
 
 void CallBack() {
     Lock lock(g_lock);
-    Done(nullptr);
+    Done(g_opens.back(), nullptr);
 }
 
 void Park(DWORD threadId) {
@@ -134,8 +192,8 @@ bool AllQueued() {
     return WaitUntil([] {
         Lock lock(g_lock);
         int queued = 0;
-        for (int index = 0; g_stream && index < WAVELIB_HEADER_COUNT; ++index)
-            queued += (Flags(&g_stream->headers[index]) & WHDR_INQUEUE) ? 1 : 0;
+        for (int index = 0; !g_opens.empty() && index < WAVELIB_HEADER_COUNT; ++index)
+            queued += (Flags(&g_opens.back().stream->headers[index]) & WHDR_INQUEUE) ? 1 : 0;
         return queued == WAVELIB_HEADER_COUNT;
     });
 }
@@ -167,9 +225,15 @@ bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs) {
 
 using namespace fake;
 
+// Reading the device list is when Windows deserts the handles of devices that have gone.
 UINT WINAPI waveOutGetNumDevs() {
     Lock lock(g_lock);
     Record(Op::Devs, 0);
+    for (Opening& open : g_opens)
+        if (open.loss != Loss::None && !open.closed && open.countsHeld > 0 &&
+            --open.countsHeld == 0)
+            for (int index = 0; index < WAVELIB_HEADER_COUNT; ++index)
+                HandBackLocked(open, index, true);
     return static_cast<UINT>(g_devices.size());
 }
 
@@ -184,30 +248,41 @@ MMRESULT WINAPI waveOutGetDevCapsA(UINT_PTR id, LPWAVEOUTCAPSA caps, UINT size) 
 }
 
 // The one format the program opens with, which Windows checks for consistency and Wine does not.
+// A failed open still leaves a value in the handle, one that is not the service's.
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT id, LPCWAVEFORMATEX format, DWORD_PTR callback,
                             DWORD_PTR instance, DWORD flags) {
     Lock lock(g_lock);
-    g_stream = reinterpret_cast<WaveLib_Stream*>(instance);
-    *handle = reinterpret_cast<HWAVEOUT>(UINT_PTR{0x5000} + id);
-    g_callback = reinterpret_cast<LPDRVCALLBACK>(callback);
-    const MMRESULT scripted =
-        Record(Op::Open, static_cast<int>(id), flags, g_stream->completionEvent != nullptr);
+    auto* stream = reinterpret_cast<WaveLib_Stream*>(instance);
+    g_opens.push_back({stream, reinterpret_cast<LPDRVCALLBACK>(callback), Loss::None, 0, false});
+    *handle = reinterpret_cast<HWAVEOUT>(kFirstHandle + g_opens.size() - 1);
     const WAVEFORMATEX pcm = {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
-    return memcmp(format, &pcm, sizeof pcm) ? WAVERR_BADFORMAT : scripted;
+    MMRESULT result = Record(Op::Open, static_cast<int>(id), flags, stream->completionEvent);
+    result = memcmp(format, &pcm, sizeof pcm) ? WAVERR_BADFORMAT : result;
+    g_opens.back().closed = result != MMSYSERR_NOERROR;
+    return result;
 }
 
-MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT, LPWAVEHDR header, UINT size) {
+// Each call on a handle logs the header's index (-1: not one of the record's) and is refused,
+// as the real service refuses it, when the handle is not one it holds.
+MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
     Lock lock(g_lock);
-    Record(Op::Prepare, static_cast<int>(header - g_stream->headers), Flags(header));
+    Opening* open = Find(device);
+    Record(Op::Prepare, open ? IndexOf(*open, header) : -1, Flags(header));
+    if (!open || !Alive(*open))
+        return MMSYSERR_INVALHANDLE;
     Flags(header, size == sizeof(WAVEHDR) ? WHDR_PREPARED : 0);
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI waveOutWrite(HWAVEOUT, LPWAVEHDR header, UINT size) {
+MMRESULT WINAPI waveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size) {
     Lock lock(g_lock);
+    Opening* open = Find(device);
     const DWORD flags = Flags(header);
-    const MMRESULT scripted =
-        Record(Op::Write, static_cast<int>(header - g_stream->headers), flags);
+    const MMRESULT scripted = Record(Op::Write, open ? IndexOf(*open, header) : -1, flags);
+    if (!open || !Alive(*open))
+        return MMSYSERR_INVALHANDLE;
+    if (open->loss == Loss::Windows)
+        return MMSYSERR_NODRIVER;
     if (flags & WHDR_INQUEUE)
         return WAVERR_STILLPLAYING;
     if (!(flags & WHDR_PREPARED) || size != sizeof(WAVEHDR))
@@ -217,45 +292,69 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT, LPWAVEHDR header, UINT size) {
     return scripted;
 }
 
-MMRESULT WINAPI waveOutReset(HWAVEOUT) {
+MMRESULT WINAPI waveOutReset(HWAVEOUT device) {
     Lock lock(g_lock);
-    const MMRESULT scripted = Record(Op::Reset, 0);
-    for (int index = 0; !scripted && index < WAVELIB_HEADER_COUNT; ++index)
-        g_calls.back().arg |= HandBackLocked(&g_stream->headers[index], true) ? 1 << index : 0;
-    return scripted;
+    Opening* open = Find(device);
+    MMRESULT result = Record(Op::Reset, 0);
+    if (!open)
+        return MMSYSERR_INVALHANDLE;
+    result = open->loss == Loss::Windows ? MMSYSERR_NOERROR
+             : open->loss == Loss::Wine  ? MMSYSERR_ERROR
+                                         : result;
+    for (int index = 0; open->loss == Loss::None && !result && index < WAVELIB_HEADER_COUNT;
+         ++index)
+        g_calls.back().arg |= HandBackLocked(*open, index, true) ? 1 << index : 0;
+    return result;
 }
 
-MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT, LPWAVEHDR header, UINT size) {
+MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
     Lock lock(g_lock);
+    Opening* open = Find(device);
     const DWORD flags = Flags(header);
-    Record(Op::Unprepare, static_cast<int>(header - g_stream->headers), flags);
+    Record(Op::Unprepare, open ? IndexOf(*open, header) : -1, flags);
+    if (!open || !Alive(*open))
+        return MMSYSERR_INVALHANDLE;
     if (flags & WHDR_INQUEUE)
         return WAVERR_STILLPLAYING;
     Flags(header, 0, size == sizeof(WAVEHDR) ? WHDR_PREPARED : 0);
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI waveOutGetPosition(HWAVEOUT, LPMMTIME time, UINT size) {
+MMRESULT WINAPI waveOutGetPosition(HWAVEOUT device, LPMMTIME time, UINT size) {
     if (GetCurrentThreadId() == g_parked)
         Sleep(INFINITE);
     Lock lock(g_lock);
-    g_position = Next(g_positions, g_position + 4800);
+    Opening* open = Find(device);
+    if (open && open->loss == Loss::None) // a lost device's position leaves the script alone
+        g_position = Next(g_positions, g_position + 4800);
     const MMRESULT scripted = Record(Op::Position, static_cast<int>(g_position));
+    if (!open)
+        return MMSYSERR_INVALHANDLE;
+    if (open->loss == Loss::Windows)
+        return MMSYSERR_NODRIVER;
     if (size != sizeof(MMTIME) || time->wType != TIME_BYTES)
         return MMSYSERR_INVALPARAM;
-    time->u.cb = g_position;
+    time->wType = g_timeType;
+    time->u.cb = g_position; // u.ms, u.sample and u.ticks share its place
     return scripted;
 }
 
-MMRESULT WINAPI waveOutClose(HWAVEOUT) {
+MMRESULT WINAPI waveOutClose(HWAVEOUT device) {
     Lock lock(g_lock);
+    Opening* open = Find(device);
     Record(Op::Close, 0);
+    if (!open)
+        return MMSYSERR_INVALHANDLE;
+    if (Queued(*open))
+        return WAVERR_STILLPLAYING;
+    open->closed = true;
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI waveOutGetErrorTextA(MMRESULT result, LPSTR text, UINT size) {
     Lock lock(g_lock);
-    Record(Op::Text, static_cast<int>(result), 0, g_stream && g_stream->completionEvent);
+    Record(Op::Text, static_cast<int>(result), 0,
+           !g_opens.empty() && g_opens.back().stream->completionEvent);
     snprintf(text, size, "error %u", result);
     return MMSYSERR_NOERROR;
 }

@@ -1,6 +1,9 @@
-// A scripted stand-in for winmm's wave output with the real one's rules (a header is the
-// service's from its write until it is handed back; a queued or unprepared header cannot be
-// written) and surprises (a failed open or query may still fill its output); then the helpers.
+// A scripted stand-in for winmm's wave output with the platform's documented rules, not Wine's (a
+// header is the service's from its write until it is handed back; a queued or unprepared header
+// cannot be written; unprepare and close are refused while a header is queued; a handle it did
+// not open, or has closed, is refused) and surprises (a failed open or query may still fill its
+// output; a device that goes away keeps what is queued on it); then the helpers. Touching a header
+// or calling back into a record that has been freed, or whose event is closed, fails the test.
 #pragma once
 
 #include <windows.h>
@@ -32,9 +35,18 @@ struct Device {
 
 // Forgets everything and serves these devices. Each call answers with its scripted results in
 // turn, then succeeds; a failed reset hands nothing back. The position queries find the
-// scripted positions in turn, then one that moves at every query.
+// scripted positions in turn, then one that moves at every query, in bytes unless timeType says
+// otherwise (the service may answer in another format than asked).
 void Reset(std::vector<Device> devices, std::map<Op, std::vector<MMRESULT>> results = {},
-           std::vector<DWORD> positions = {});
+           std::vector<DWORD> positions = {}, UINT timeType = TIME_BYTES);
+void Serve(std::vector<Device> devices); // the list changes under a running program
+
+// The device of the last open goes away. Windows: the position and write fail with
+// MMSYSERR_NODRIVER, the reset succeeds and hands nothing back. Wine: the position stands still,
+// the reset fails and hands nothing back. Either way the service lets go of the handle at the
+// countsHeld-th device count from now: each queued header is handed back, with a WOM_DONE.
+enum class Loss { None, Windows, Wine };
+void Lose(Loss way, int countsHeld = 1);
 std::vector<Call> Calls();
 std::vector<int> Args(Op op);
 // The log from call `from` on, but for the position queries (they come at their own pace), a
@@ -44,8 +56,8 @@ std::string Trace(size_t from = 0);
 WaveLib_Stream* Opened(); // the record the last open was given
 double Now();             // milliseconds, on the performance counter: the tick count is coarser
 
-// The service's side, on the calling thread: gives back those of the headers that are queued,
-// each with a WOM_DONE callback unless callBack is false (the callback still to come).
+// The service's side, on the calling thread, for the last open: gives back those of the headers
+// that are queued, each with a WOM_DONE callback unless callBack is false (still to come).
 void HandBack(const std::vector<int>& headers, bool callBack = true);
 void CallBack();  // a WOM_DONE with nothing handed back
 bool AllQueued(); // waits until all four headers are queued

@@ -135,15 +135,15 @@ const EndCase kEnds[] = {
      "write1 text7+event reset0"},
     {"the position query fails", {{Op::Position, {MMSYSERR_NODRIVER}}}, {9600},
      "waveOutGetPosition failed: error 6\n", "write1 write2 write3 text6+event reset0123"},
-    {"a slow start and a wrap past 2^32 bytes, then the position stops; the reset hands nothing "
-     "back", {{Op::Reset, {MMSYSERR_ERROR}}}, {0, 0, 0, 0, 0xFFFFF000, 0x1000, 0x1000},
-     "waveOutGetPosition failed: The device stopped playing.\n", "write1 write2 write3 reset"},
+    {"a slow start and a wrap past 2^32 bytes, then the position stops", {},
+     {0, 0, 0, 0, 0xFFFFF000, 0x1000, 0x1000},
+     "waveOutGetPosition failed: The device stopped playing.\n", "write1 write2 write3 reset0123"},
 };
 // clang-format on
 
-// A device that goes away fails nothing: the feeder looks about once a second and ends the stream
-// at the first look that finds it lost. Then, as after a failure, the tear-down waits for nothing
-// the device would have to give back, unprepares every header and leaves nothing behind.
+// A stream whose position stops or cannot be read has lost its device: the feeder looks about once
+// a second and ends the stream at the first look that finds it lost. Then, as after a failure, a
+// reset that hands everything back lets the tear-down free everything at once.
 TEST_F(Feeder, AStreamThatFailsOrIsLostEndsWith20AndLeavesNothingBehind) {
     for (const EndCase& c : kEnds) {
         SCOPED_TRACE(c.story);
@@ -169,6 +169,61 @@ TEST_F(Feeder, AStreamThatFailsOrIsLostEndsWith20AndLeavesNothingBehind) {
                 EXPECT_NEAR(calls[i].ms - calls[i - 1].ms, 1350, 450) << "look at call " << i;
             }
     }
+}
+
+struct LostCase {
+    fake::Loss way;
+    int countsHeld; // device counts until the service lets go
+    const char* line;
+    const char* trace; // from the loss up to the refused close
+    WaveLib_Stream* record;
+};
+
+// A device that has gone keeps its headers queued, and so refuses the unprepare and the close: the
+// stream stays whole, its event open and late callbacks harmless, and every attempt tries its close
+// again, until one goes through after the service has let go. Three such streams at once, let go
+// of in another order than they came, leave nothing behind.
+TEST_F(Feeder, AStreamWhoseCloseIsRefusedIsKeptWholeUntilTheServiceLetsGo) {
+    const std::string kRetry = "reset unprepare0 unprepare1 unprepare2 unprepare3 close";
+    LostCase lost[] = {
+        {fake::Loss::Windows, 3, "waveOutGetPosition failed: error 6\n", "text6+event ", nullptr},
+        {fake::Loss::Wine, 1, "waveOutGetPosition failed: The device stopped playing.\n", "",
+         nullptr},
+        {fake::Loss::Windows, 2, "waveOutGetPosition failed: error 6\n", "text6+event ", nullptr},
+    };
+    fake::Reset({{kName}});
+    const DWORD handles = HandleCount();
+    for (LostCase& c : lost) {
+        stream = c.record = WaveLib_Start(0);
+        ASSERT_TRUE(stream && fake::AllQueued());
+        const size_t looks = fake::Args(Op::Position).size();
+        ASSERT_TRUE(WaitUntil([&] { return fake::Args(Op::Position).size() > looks; }));
+        const size_t from = fake::Calls().size();
+        fake::Lose(c.way, c.countsHeld);
+        EXPECT_EQ(Stdout([&] { WaitForSingleObject(stream->feederThread, 10000); }), c.line);
+        EXPECT_EQ(Close(), 20u);
+        EXPECT_EQ(fake::Trace(from), c.trace + kRetry);
+        EXPECT_FALSE(Freed(c.record));
+        fake::CallBack(); // a late WOM_DONE
+    }
+    EXPECT_EQ(HandleCount(), handles + 3); // their events; the feeders' thread handles are gone
+    // Attempts that find no device: each first tries again every stream still held.
+    const struct {
+        int retries;
+        bool held[3];
+    } attempts[] = {
+        {3, {true, false, true}}, {2, {true, false, false}}, {1, {false, false, false}}};
+    for (const auto& attempt : attempts) {
+        std::string trace = "devs caps0";
+        for (int i = 0; i < attempt.retries; ++i)
+            trace += " " + kRetry;
+        const size_t from = fake::Calls().size();
+        EXPECT_EQ(WaveLib_Open("Elsewhere"), nullptr);
+        EXPECT_EQ(fake::Trace(from), trace);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(!Freed(lost[i].record), attempt.held[i]) << "stream " << i;
+    }
+    EXPECT_EQ(HandleCount(), handles);
 }
 
 TEST_F(Feeder, AFailedPrimingReportsOnceResetsAndEndsWith20) {
