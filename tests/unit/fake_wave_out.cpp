@@ -57,12 +57,6 @@ MMRESULT Record(Op op, int arg, DWORD flags = 0, bool event = false) {
     return Next(g_scripts[op], MMRESULT{MMSYSERR_NOERROR});
 }
 
-// The opening of a handle the service holds, or nullptr (never opened, or closed).
-Opening* Find(HWAVEOUT device) {
-    const UINT_PTR index = reinterpret_cast<UINT_PTR>(device) - kFirstHandle;
-    return index < g_opens.size() && !g_opens[index].closed ? &g_opens[index] : nullptr;
-}
-
 // The service would write into the record, or call back with it: it must still be there.
 bool Alive(const Opening& open) {
     if (HeapValidate(GetProcessHeap(), 0, open.stream))
@@ -71,8 +65,17 @@ bool Alive(const Opening& open) {
     return false;
 }
 
-int IndexOf(const Opening& open, const WAVEHDR* header) {
-    const ptrdiff_t index = header - open.stream->headers;
+// The opening of a handle the service holds, or nullptr (never opened, closed, or its record
+// freed); calls with any other handle are refused, as the real service refuses them.
+Opening* Find(HWAVEOUT device) {
+    const UINT_PTR index = reinterpret_cast<UINT_PTR>(device) - kFirstHandle;
+    Opening* open = index < g_opens.size() && !g_opens[index].closed ? &g_opens[index] : nullptr;
+    return open && Alive(*open) ? open : nullptr;
+}
+
+// The header's index in the record, for the log; -1: not one of its headers, or no record.
+int IndexOf(const Opening* open, const WAVEHDR* header) {
+    const ptrdiff_t index = open ? header - open->stream->headers : -1;
     return index >= 0 && index < WAVELIB_HEADER_COUNT ? static_cast<int>(index) : -1;
 }
 
@@ -96,13 +99,11 @@ bool HandBackLocked(const Opening& open, int index, bool callBack) {
     return true;
 }
 
-bool Queued(const Opening& open) {
-    if (!Alive(open))
-        return false;
-    for (int index = 0; index < WAVELIB_HEADER_COUNT; ++index)
-        if (Flags(&open.stream->headers[index]) & WHDR_INQUEUE)
-            return true;
-    return false;
+int Queued(const Opening& open) {
+    int queued = 0;
+    for (WAVEHDR& header : open.stream->headers)
+        queued += (Flags(&header) & WHDR_INQUEUE) ? 1 : 0;
+    return queued;
 }
 
 } // namespace
@@ -191,10 +192,7 @@ void Park(DWORD threadId) {
 bool AllQueued() {
     return WaitUntil([] {
         Lock lock(g_lock);
-        int queued = 0;
-        for (int index = 0; !g_opens.empty() && index < WAVELIB_HEADER_COUNT; ++index)
-            queued += (Flags(&g_opens.back().stream->headers[index]) & WHDR_INQUEUE) ? 1 : 0;
-        return queued == WAVELIB_HEADER_COUNT;
+        return !g_opens.empty() && Queued(g_opens.back()) == WAVELIB_HEADER_COUNT;
     });
 }
 
@@ -230,8 +228,7 @@ UINT WINAPI waveOutGetNumDevs() {
     Lock lock(g_lock);
     Record(Op::Devs, 0);
     for (Opening& open : g_opens)
-        if (open.loss != Loss::None && !open.closed && open.countsHeld > 0 &&
-            --open.countsHeld == 0)
+        if (open.loss != Loss::None && !open.closed && --open.countsHeld == 0)
             for (int index = 0; index < WAVELIB_HEADER_COUNT; ++index)
                 HandBackLocked(open, index, true);
     return static_cast<UINT>(g_devices.size());
@@ -262,13 +259,11 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT id, LPCWAVEFORMATEX format, 
     return result;
 }
 
-// Each call on a handle logs the header's index (-1: not one of the record's) and is refused,
-// as the real service refuses it, when the handle is not one it holds.
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
     Lock lock(g_lock);
     Opening* open = Find(device);
-    Record(Op::Prepare, open ? IndexOf(*open, header) : -1, Flags(header));
-    if (!open || !Alive(*open))
+    Record(Op::Prepare, IndexOf(open, header), Flags(header));
+    if (!open)
         return MMSYSERR_INVALHANDLE;
     Flags(header, size == sizeof(WAVEHDR) ? WHDR_PREPARED : 0);
     return MMSYSERR_NOERROR;
@@ -278,8 +273,8 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size) {
     Lock lock(g_lock);
     Opening* open = Find(device);
     const DWORD flags = Flags(header);
-    const MMRESULT scripted = Record(Op::Write, open ? IndexOf(*open, header) : -1, flags);
-    if (!open || !Alive(*open))
+    const MMRESULT scripted = Record(Op::Write, IndexOf(open, header), flags);
+    if (!open)
         return MMSYSERR_INVALHANDLE;
     if (open->loss == Loss::Windows)
         return MMSYSERR_NODRIVER;
@@ -311,8 +306,8 @@ MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT s
     Lock lock(g_lock);
     Opening* open = Find(device);
     const DWORD flags = Flags(header);
-    Record(Op::Unprepare, open ? IndexOf(*open, header) : -1, flags);
-    if (!open || !Alive(*open))
+    Record(Op::Unprepare, IndexOf(open, header), flags);
+    if (!open)
         return MMSYSERR_INVALHANDLE;
     if (flags & WHDR_INQUEUE)
         return WAVERR_STILLPLAYING;
