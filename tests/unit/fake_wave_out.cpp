@@ -116,7 +116,6 @@ void Reset(std::vector<Device> devices, std::map<Op, std::vector<MMRESULT>> resu
     g_positions = std::move(positions);
     g_timeType = timeType;
     g_calls.clear();
-    g_opens.clear();
 }
 
 void Serve(std::vector<Device> devices) {
@@ -259,14 +258,27 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT id, LPCWAVEFORMATEX format, 
     return result;
 }
 
-MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
+// Prepare and unprepare: refused for a queued header, ignored for a header of the wrong size.
+MMRESULT Prepare(Op op, HWAVEOUT device, LPWAVEHDR header, UINT size) {
     Lock lock(g_lock);
     Opening* open = Find(device);
-    Record(Op::Prepare, IndexOf(open, header), Flags(header));
+    const DWORD flags = Flags(header);
+    Record(op, IndexOf(open, header), flags);
     if (!open)
         return MMSYSERR_INVALHANDLE;
-    Flags(header, size == sizeof(WAVEHDR) ? WHDR_PREPARED : 0);
+    if (flags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    const DWORD prepared = size == sizeof(WAVEHDR) ? WHDR_PREPARED : 0;
+    Flags(header, op == Op::Prepare ? prepared : 0, op == Op::Prepare ? 0 : prepared);
     return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
+    return Prepare(Op::Prepare, device, header, size);
+}
+
+MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
+    return Prepare(Op::Unprepare, device, header, size);
 }
 
 MMRESULT WINAPI waveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size) {
@@ -293,26 +305,11 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT device) {
     MMRESULT result = Record(Op::Reset, 0);
     if (!open)
         return MMSYSERR_INVALHANDLE;
-    result = open->loss == Loss::Windows ? MMSYSERR_NOERROR
-             : open->loss == Loss::Wine  ? MMSYSERR_ERROR
-                                         : result;
-    for (int index = 0; open->loss == Loss::None && !result && index < WAVELIB_HEADER_COUNT;
-         ++index)
+    if (open->loss != Loss::None) // a lost device hands nothing back
+        return open->loss == Loss::Wine ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
+    for (int index = 0; !result && index < WAVELIB_HEADER_COUNT; ++index)
         g_calls.back().arg |= HandBackLocked(*open, index, true) ? 1 << index : 0;
     return result;
-}
-
-MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
-    Lock lock(g_lock);
-    Opening* open = Find(device);
-    const DWORD flags = Flags(header);
-    Record(Op::Unprepare, IndexOf(open, header), flags);
-    if (!open)
-        return MMSYSERR_INVALHANDLE;
-    if (flags & WHDR_INQUEUE)
-        return WAVERR_STILLPLAYING;
-    Flags(header, 0, size == sizeof(WAVEHDR) ? WHDR_PREPARED : 0);
-    return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI waveOutGetPosition(HWAVEOUT device, LPMMTIME time, UINT size) {

@@ -33,7 +33,7 @@ struct Device {
     MMRESULT capsResult = MMSYSERR_NOERROR;
 };
 
-// Forgets everything and serves these devices. Each call answers with its scripted results in
+// Forgets all but the handles it holds, and serves these devices. Each call answers with its scripted results in
 // turn, then succeeds; a failed reset hands nothing back. The position queries find the
 // scripted positions in turn, then one that moves at every query, in bytes unless timeType says
 // otherwise (the service may answer in another format than asked).

@@ -124,27 +124,40 @@ struct EndCase {
     const char* story;
     std::map<Op, std::vector<MMRESULT>> results;
     std::vector<DWORD> positions; // what the looks find, the last one ending the stream
+    fake::Loss loss;              // or the device goes away after the first look,
+    int countsHeld;               // and the service lets go of it at this device count
     const char* line;
-    const char* trace; // from the hand-back of headers 1 to 3 up to the tear-down
+    const char* trace; // from the hand-back of headers 1 to 3 up to the reset
 };
 
 // clang-format off
 const EndCase kEnds[] = {
     {"a failed re-queue: the headers after it are never looked at",
-     {{Op::Write, {0, 0, 0, 0, MMSYSERR_NOMEM}}}, {}, "waveOutWrite failed: error 7\n",
-     "write1 text7+event reset0"},
-    {"the position query fails", {{Op::Position, {MMSYSERR_NODRIVER}}}, {9600},
-     "waveOutGetPosition failed: error 6\n", "write1 write2 write3 text6+event reset0123"},
+     {{Op::Write, {0, 0, 0, 0, MMSYSERR_NOMEM}}}, {}, fake::Loss::None, 0,
+     "waveOutWrite failed: error 7\n", "write1 text7+event reset0"},
+    {"the position query fails", {{Op::Position, {MMSYSERR_NODRIVER}}}, {9600}, fake::Loss::None,
+     0, "waveOutGetPosition failed: error 6\n", "write1 write2 write3 text6+event reset0123"},
     {"a slow start and a wrap past 2^32 bytes, then the position stops", {},
-     {0, 0, 0, 0, 0xFFFFF000, 0x1000, 0x1000},
+     {0, 0, 0, 0, 0xFFFFF000, 0x1000, 0x1000}, fake::Loss::None, 0,
      "waveOutGetPosition failed: The device stopped playing.\n", "write1 write2 write3 reset0123"},
+    {"gone the Windows way, let go at the third device count", {}, {}, fake::Loss::Windows, 3,
+     "waveOutGetPosition failed: error 6\n", "write1 write2 write3 text6+event reset"},
+    {"gone the Wine way, let go at the next device count", {}, {}, fake::Loss::Wine, 1,
+     "waveOutGetPosition failed: The device stopped playing.\n", "write1 write2 write3 reset"},
+    {"gone the Windows way, let go at the second device count", {}, {}, fake::Loss::Windows, 2,
+     "waveOutGetPosition failed: error 6\n", "write1 write2 write3 text6+event reset"},
 };
 // clang-format on
 
-// A stream whose position stops or cannot be read has lost its device: the feeder looks about once
-// a second and ends the stream at the first look that finds it lost. Then, as after a failure, a
-// reset that hands everything back lets the tear-down free everything at once.
-TEST_F(Feeder, AStreamThatFailsOrIsLostEndsWith20AndLeavesNothingBehind) {
+// A stream ends with 20 at a failed re-queue, or at the first look (about once a second) that
+// finds its position stopped or unreadable. A reset that hands everything back lets the tear-down
+// free everything at once. A device that has gone keeps its headers queued, and so refuses the
+// unprepare and the close: the stream stays whole, its event open and a late WOM_DONE harmless,
+// and every later attempt tries the close again, until one goes through after the service has let
+// go. Three such streams at once, let go of in another order than they came, leave nothing behind.
+TEST_F(Feeder, AStreamEndsWith20AndIsFreedOnceTheServiceHasLetGoOfItsDevice) {
+    const std::string kClose = "unprepare0 unprepare1 unprepare2 unprepare3 close";
+    std::vector<WaveLib_Stream*> lost;
     for (const EndCase& c : kEnds) {
         SCOPED_TRACE(c.story);
         ASSERT_NO_FATAL_FAILURE(Play(c.results, c.positions));
@@ -152,78 +165,49 @@ TEST_F(Feeder, AStreamThatFailsOrIsLostEndsWith20AndLeavesNothingBehind) {
         fake::HandBack({1, 2, 3}, false); // seen at one wake-up
         EXPECT_EQ(Stdout([&] {
                       fake::CallBack();
+                      if (c.loss != fake::Loss::None &&
+                          WaitUntil([] { return !fake::Args(Op::Position).empty(); }))
+                          fake::Lose(c.loss, c.countsHeld);
                       WaitForSingleObject(stream->feederThread, 10000);
                   }),
                   c.line);
+        WaveLib_Stream* record = stream;
         const DWORD handles = HandleCount();
         EXPECT_EQ(Close(), 20u);
-        EXPECT_EQ(fake::Trace(from),
-                  c.trace + std::string(" unprepare0 unprepare1 unprepare2 unprepare3 close"));
-        EXPECT_TRUE(Freed(fake::Opened()));
-        EXPECT_EQ(HandleCount(), handles - 2);
-        EXPECT_EQ(fake::Args(Op::Position),
-                  std::vector<int>(c.positions.begin(), c.positions.end()));
+        EXPECT_EQ(fake::Trace(from), c.trace + (" " + kClose));
+        if (c.loss != fake::Loss::None) {
+            lost.push_back(record);
+            fake::CallBack(); // a late WOM_DONE
+        } else {
+            EXPECT_EQ(fake::Args(Op::Position),
+                      std::vector<int>(c.positions.begin(), c.positions.end()));
+        }
+        EXPECT_EQ(Freed(record), c.loss == fake::Loss::None);
+        EXPECT_EQ(HandleCount(), handles - (c.loss == fake::Loss::None ? 2 : 1)); // event held
         const std::vector<fake::Call> calls = fake::Calls();
         for (size_t i = from; i < calls.size(); ++i) // from the wake-up or the look before
             if (calls[i].op == Op::Position) {
                 EXPECT_NEAR(calls[i].ms - calls[i - 1].ms, 1350, 450) << "look at call " << i;
             }
     }
-}
-
-struct LostCase {
-    fake::Loss way;
-    int countsHeld; // device counts until the service lets go
-    const char* line;
-    const char* trace; // from the loss up to the refused close
-    WaveLib_Stream* record;
-};
-
-// A device that has gone keeps its headers queued, and so refuses the unprepare and the close: the
-// stream stays whole, its event open and late callbacks harmless, and every attempt tries its close
-// again, until one goes through after the service has let go. Three such streams at once, let go
-// of in another order than they came, leave nothing behind.
-TEST_F(Feeder, AStreamWhoseCloseIsRefusedIsKeptWholeUntilTheServiceLetsGo) {
-    const std::string kRetry = "reset unprepare0 unprepare1 unprepare2 unprepare3 close";
-    LostCase lost[] = {
-        {fake::Loss::Windows, 3, "waveOutGetPosition failed: error 6\n", "text6+event ", nullptr},
-        {fake::Loss::Wine, 1, "waveOutGetPosition failed: The device stopped playing.\n", "",
-         nullptr},
-        {fake::Loss::Windows, 2, "waveOutGetPosition failed: error 6\n", "text6+event ", nullptr},
-    };
-    fake::Reset({{kName}});
-    const DWORD handles = HandleCount();
-    for (LostCase& c : lost) {
-        stream = c.record = WaveLib_Start(0);
-        ASSERT_TRUE(stream && fake::AllQueued());
-        const size_t looks = fake::Args(Op::Position).size();
-        ASSERT_TRUE(WaitUntil([&] { return fake::Args(Op::Position).size() > looks; }));
-        const size_t from = fake::Calls().size();
-        fake::Lose(c.way, c.countsHeld);
-        EXPECT_EQ(Stdout([&] { WaitForSingleObject(stream->feederThread, 10000); }), c.line);
-        EXPECT_EQ(Close(), 20u);
-        EXPECT_EQ(fake::Trace(from), c.trace + kRetry);
-        EXPECT_FALSE(Freed(c.record));
-        fake::CallBack(); // a late WOM_DONE
-    }
-    EXPECT_EQ(HandleCount(), handles + 3); // their events; the feeders' thread handles are gone
-    // Attempts that find no device: each first tries again every stream still held.
+    // Attempts that find no device: each first tries again the close of every stream held.
     const struct {
         int retries;
         bool held[3];
     } attempts[] = {
         {3, {true, false, true}}, {2, {true, false, false}}, {1, {false, false, false}}};
+    const DWORD handles = HandleCount();
     for (const auto& attempt : attempts) {
         std::string trace = "devs caps0";
         for (int i = 0; i < attempt.retries; ++i)
-            trace += " " + kRetry;
+            trace += " reset " + kClose;
         const size_t from = fake::Calls().size();
         EXPECT_EQ(WaveLib_Open("Elsewhere"), nullptr);
         EXPECT_EQ(fake::Trace(from), trace);
-        for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(!Freed(lost[i].record), attempt.held[i]) << "stream " << i;
+        for (size_t i = 0; i < lost.size(); ++i)
+            EXPECT_EQ(!Freed(lost[i]), attempt.held[i]) << "stream " << i;
     }
-    EXPECT_EQ(HandleCount(), handles);
+    EXPECT_EQ(HandleCount(), handles - lost.size());
 }
 
 TEST_F(Feeder, AFailedPrimingReportsOnceResetsAndEndsWith20) {
