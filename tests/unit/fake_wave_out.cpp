@@ -21,6 +21,7 @@ struct Opening {
     LPDRVCALLBACK callback;
     Loss loss;
     int countsHeld; // while lost: device counts until the service lets go of the handle
+    bool forget;    // and then forgets the handle, rather than let it be closed
     bool closed;
 };
 constexpr UINT_PTR kFirstHandle = 0x5000;
@@ -73,10 +74,14 @@ Opening* Find(HWAVEOUT device) {
     return open && Alive(*open) ? open : nullptr;
 }
 
-// The header's index in the record, for the log; -1: not one of its headers, or no record.
-int IndexOf(const Opening* open, const WAVEHDR* header) {
-    const ptrdiff_t index = open ? header - open->stream->headers : -1;
-    return index >= 0 && index < WAVELIB_HEADER_COUNT ? static_cast<int>(index) : -1;
+// The header's index in whichever record it belongs to, for the log; -1: none.
+int IndexOf(const WAVEHDR* header) {
+    for (const Opening& open : g_opens) {
+        const ptrdiff_t index = header - open.stream->headers;
+        if (index >= 0 && index < WAVELIB_HEADER_COUNT)
+            return static_cast<int>(index);
+    }
+    return -1;
 }
 
 void Done(const Opening& open, WAVEHDR* header) {
@@ -123,10 +128,11 @@ void Serve(std::vector<Device> devices) {
     g_devices = std::move(devices);
 }
 
-void Lose(Loss way, int countsHeld) {
+void Lose(Loss way, int countsHeld, bool forget) {
     Lock lock(g_lock);
     g_opens.back().loss = way;
     g_opens.back().countsHeld = countsHeld;
+    g_opens.back().forget = forget;
 }
 
 std::vector<Call> Calls() {
@@ -227,9 +233,11 @@ UINT WINAPI waveOutGetNumDevs() {
     Lock lock(g_lock);
     Record(Op::Devs, 0);
     for (Opening& open : g_opens)
-        if (open.loss != Loss::None && !open.closed && --open.countsHeld == 0)
+        if (open.loss != Loss::None && !open.closed && --open.countsHeld == 0) {
             for (int index = 0; index < WAVELIB_HEADER_COUNT; ++index)
                 HandBackLocked(open, index, true);
+            open.closed = open.forget;
+        }
     return static_cast<UINT>(g_devices.size());
 }
 
@@ -249,7 +257,8 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT id, LPCWAVEFORMATEX format, 
                             DWORD_PTR instance, DWORD flags) {
     Lock lock(g_lock);
     auto* stream = reinterpret_cast<WaveLib_Stream*>(instance);
-    g_opens.push_back({stream, reinterpret_cast<LPDRVCALLBACK>(callback), Loss::None, 0, false});
+    g_opens.push_back(
+        {stream, reinterpret_cast<LPDRVCALLBACK>(callback), Loss::None, 0, false, false});
     *handle = reinterpret_cast<HWAVEOUT>(kFirstHandle + g_opens.size() - 1);
     const WAVEFORMATEX pcm = {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
     MMRESULT result = Record(Op::Open, static_cast<int>(id), flags, stream->completionEvent);
@@ -263,7 +272,7 @@ MMRESULT Prepare(Op op, HWAVEOUT device, LPWAVEHDR header, UINT size) {
     Lock lock(g_lock);
     Opening* open = Find(device);
     const DWORD flags = Flags(header);
-    Record(op, IndexOf(open, header), flags);
+    Record(op, IndexOf(header), flags);
     if (!open)
         return MMSYSERR_INVALHANDLE;
     if (flags & WHDR_INQUEUE)
@@ -285,7 +294,7 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size) {
     Lock lock(g_lock);
     Opening* open = Find(device);
     const DWORD flags = Flags(header);
-    const MMRESULT scripted = Record(Op::Write, IndexOf(open, header), flags);
+    const MMRESULT scripted = Record(Op::Write, IndexOf(header), flags);
     if (!open)
         return MMSYSERR_INVALHANDLE;
     if (open->loss == Loss::Windows)

@@ -33,10 +33,10 @@ struct Device {
     MMRESULT capsResult = MMSYSERR_NOERROR;
 };
 
-// Forgets all but the handles it holds, and serves these devices. Each call answers with its scripted results in
-// turn, then succeeds; a failed reset hands nothing back. The position queries find the
-// scripted positions in turn, then one that moves at every query, in bytes unless timeType says
-// otherwise (the service may answer in another format than asked).
+// Forgets all but the handles it holds, and serves these devices. Each call answers with its
+// scripted results in turn, then succeeds; a failed reset hands nothing back. The position queries
+// find the scripted positions in turn, then one that moves at every query, in bytes unless timeType
+// says otherwise (the service may answer in another format than asked).
 void Reset(std::vector<Device> devices, std::map<Op, std::vector<MMRESULT>> results = {},
            std::vector<DWORD> positions = {}, UINT timeType = TIME_BYTES);
 void Serve(std::vector<Device> devices); // the list changes under a running program
@@ -44,9 +44,10 @@ void Serve(std::vector<Device> devices); // the list changes under a running pro
 // The device of the last open goes away. Windows: the position and write fail with
 // MMSYSERR_NODRIVER, the reset succeeds and hands nothing back. Wine: the position stands still,
 // the reset fails and hands nothing back. Either way the service lets go of the handle at the
-// countsHeld-th device count from now: each queued header is handed back, with a WOM_DONE.
+// countsHeld-th device count from now: each queued header is handed back, with a WOM_DONE; then
+// the handle can be closed, or if forget is set, is no longer the service's.
 enum class Loss { None, Windows, Wine };
-void Lose(Loss way, int countsHeld = 1);
+void Lose(Loss way, int countsHeld = 1, bool forget = false);
 std::vector<Call> Calls();
 std::vector<int> Args(Op op);
 // The log from call `from` on, but for the position queries (they come at their own pace), a

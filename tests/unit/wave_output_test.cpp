@@ -125,7 +125,8 @@ struct EndCase {
     std::map<Op, std::vector<MMRESULT>> results;
     std::vector<DWORD> positions; // what the looks find, the last one ending the stream
     fake::Loss loss;              // or the device goes away after the first look,
-    int countsHeld;               // and the service lets go of it at this device count
+    int countsHeld;               // and the service lets go of it at this device count,
+    bool forget;                  // and forgets its handle
     const char* line;
     const char* trace; // from the hand-back of headers 1 to 3 up to the reset
 };
@@ -133,18 +134,19 @@ struct EndCase {
 // clang-format off
 const EndCase kEnds[] = {
     {"a failed re-queue: the headers after it are never looked at",
-     {{Op::Write, {0, 0, 0, 0, MMSYSERR_NOMEM}}}, {}, fake::Loss::None, 0,
+     {{Op::Write, {0, 0, 0, 0, MMSYSERR_NOMEM}}}, {}, fake::Loss::None, 0, false,
      "waveOutWrite failed: error 7\n", "write1 text7+event reset0"},
     {"the position query fails", {{Op::Position, {MMSYSERR_NODRIVER}}}, {9600}, fake::Loss::None,
-     0, "waveOutGetPosition failed: error 6\n", "write1 write2 write3 text6+event reset0123"},
+     0, false, "waveOutGetPosition failed: error 6\n", "write1 write2 write3 text6+event reset0123"},
     {"a slow start and a wrap past 2^32 bytes, then the position stops", {},
-     {0, 0, 0, 0, 0xFFFFF000, 0x1000, 0x1000}, fake::Loss::None, 0,
+     {0, 0, 0, 0, 0xFFFFF000, 0x1000, 0x1000}, fake::Loss::None, 0, false,
      "waveOutGetPosition failed: The device stopped playing.\n", "write1 write2 write3 reset0123"},
-    {"gone the Windows way, let go at the third device count", {}, {}, fake::Loss::Windows, 3,
+    {"gone the Windows way, let go at the third device count", {}, {}, fake::Loss::Windows, 3, false,
      "waveOutGetPosition failed: error 6\n", "write1 write2 write3 text6+event reset"},
-    {"gone the Wine way, let go at the next device count", {}, {}, fake::Loss::Wine, 1,
+    {"gone the Wine way, let go at the next device count", {}, {}, fake::Loss::Wine, 1, false,
      "waveOutGetPosition failed: The device stopped playing.\n", "write1 write2 write3 reset"},
-    {"gone the Windows way, let go at the second device count", {}, {}, fake::Loss::Windows, 2,
+    {"gone the Windows way, let go and forgotten at the second device count", {}, {},
+     fake::Loss::Windows, 2, true,
      "waveOutGetPosition failed: error 6\n", "write1 write2 write3 text6+event reset"},
 };
 // clang-format on
@@ -167,7 +169,7 @@ TEST_F(Feeder, AStreamEndsWith20AndIsFreedOnceTheServiceHasLetGoOfItsDevice) {
                       fake::CallBack();
                       if (c.loss != fake::Loss::None &&
                           WaitUntil([] { return !fake::Args(Op::Position).empty(); }))
-                          fake::Lose(c.loss, c.countsHeld);
+                          fake::Lose(c.loss, c.countsHeld, c.forget);
                       WaitForSingleObject(stream->feederThread, 10000);
                   }),
                   c.line);
