@@ -16,8 +16,9 @@ dlls=$(grep -oP 'DLL Name: \K\S+' <<<"$dump" | tr '[:lower:]' '[:upper:]' | sort
 [[ $dlls == "KERNEL32.DLL MSVCRT.DLL USER32.DLL WINMM.DLL " ]] || fail "imports $dlls"
 grep -qP '^\s+\w+\s+\d+\s+printf$' <<<"$dump" || fail "printf is not the C runtime DLL's"
 grep -q '^Subsystem.*(Windows GUI)' <<<"$dump" || fail "not a GUI-subsystem program"
-# The names Task Manager, the Volume Mixer and the file's properties show.
-record="|$(strings -el "$exe" | paste -sd '|')|"
+# The names Task Manager, the Volume Mixer and the file's properties show, read with the cross
+# tools' strings: the build machine needs no binutils of its own.
+record="|$("$arch-w64-mingw32-strings" -el "$exe" | paste -sd '|')|"
 for pair in "FileVersion|$version" "ProductVersion|$version" "ProductName|Murmex" \
   "FileDescription|Murmex: keeps an audio output awake"; do
   [[ $record == *"|$pair|"* ]] || fail "the version record lacks ${pair/|/ = }"
