@@ -1,8 +1,8 @@
 #!/bin/bash
-# Checks that a murmex.exe needs nothing but Windows system DLLs, uses the C
-# runtime DLL's printf rather than a linked-in copy, carries its version record
-# (version and names) and manifest with the project's version, and (when a
-# limit is given) stays within its size in bytes.
+# Checks that a released executable needs nothing but Windows system DLLs, carries its version
+# record (version and names) and manifest with the project's version, and (when a limit is given)
+# stays within its size in bytes; murmex.exe must also be a GUI-subsystem program using the C
+# runtime DLL's printf rather than a linked-in copy, murmex-devices.exe a console program.
 #   check-exe.sh EXE i686|x86_64 [MAX_BYTES]
 set -euo pipefail
 exe=$1 arch=$2 limit=${3:-}
@@ -12,17 +12,29 @@ version=$(murmex_version)
 dump=$("$arch-w64-mingw32-objdump" -p "$exe")
 fail() { echo "check-exe: $exe: $*" >&2; exit 1; }
 
+case ${exe##*/} in
+murmex.exe)
+  subsystem="Windows GUI" description="Murmex: keeps an audio output awake" assembly=Murmex
+  grep -qP '^\s+\w+\s+\d+\s+printf$' <<<"$dump" || fail "printf is not the C runtime DLL's"
+  ;;
+murmex-devices.exe)
+  subsystem="Windows CUI" description="Murmex: which audio output a name chooses"
+  assembly=Murmex.Devices
+  ;;
+*) fail "not an executable of the release" ;;
+esac
+
 dlls=$(grep -oP 'DLL Name: \K\S+' <<<"$dump" | tr '[:lower:]' '[:upper:]' | sort | tr '\n' ' ')
 [[ $dlls == "KERNEL32.DLL MSVCRT.DLL USER32.DLL WINMM.DLL " ]] || fail "imports $dlls"
-grep -qP '^\s+\w+\s+\d+\s+printf$' <<<"$dump" || fail "printf is not the C runtime DLL's"
-grep -q '^Subsystem.*(Windows GUI)' <<<"$dump" || fail "not a GUI-subsystem program"
-# The names Task Manager, the Volume Mixer and the file's properties show.
-record="|$(strings -el "$exe" | paste -sd '|')|"
+grep -q "^Subsystem.*($subsystem)" <<<"$dump" || fail "not a $subsystem program"
+# The names Task Manager, the Volume Mixer and the file's properties show, read with the cross
+# tools' strings: the build machine needs no binutils of its own.
+record="|$("$arch-w64-mingw32-strings" -el "$exe" | paste -sd '|')|"
 for pair in "FileVersion|$version" "ProductVersion|$version" "ProductName|Murmex" \
-  "FileDescription|Murmex: keeps an audio output awake"; do
+  "FileDescription|$description" "OriginalFilename|${exe##*/}"; do
   [[ $record == *"|$pair|"* ]] || fail "the version record lacks ${pair/|/ = }"
 done
-grep -qF "name=\"Murmex\" version=\"$version\"" "$exe" || fail "no manifest of $version"
+grep -qF "name=\"$assembly\" version=\"$version\"" "$exe" || fail "no manifest of $version"
 
 size=$(stat -c %s "$exe")
 [[ -z $limit || $size -le $limit ]] || fail "$size bytes, more than $limit"

@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # The Debian packages that building, running and testing murmex need, in one place for
-# scripts/run, scripts/test and scripts/release, and the project version they read.
-MURMEX_PACKAGES=(cmake g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 googletest xvfb xauth
+# scripts/run, scripts/test and scripts/release, and the project version they read. The list is
+# whole for a bare system: make only comes with cmake as a recommendation, which is not installed.
+MURMEX_PACKAGES=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 googletest xvfb xauth
   pulseaudio pulseaudio-utils python3 clang-format)
 
 # Installs whichever of the given packages (default: the list above) are missing; silent when

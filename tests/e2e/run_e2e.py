@@ -3,7 +3,7 @@
 
 Wine lists device 0 as "PulseAudio", then one device per sink, named by its description cut to
 31 characters; a sink unloaded and loaded again keeps its number. murmex-launch starts exact
-command-line bytes (code page 1252).
+command-line bytes (code page 1252), for murmex.exe and its companion murmex-devices.exe alike.
 """
 import argparse
 import os
@@ -34,11 +34,11 @@ def winpath(path):
 
 
 class Program:
-    """One murmex.exe started through murmex-launch, with Wine's trace of its winmm calls."""
+    """One program started through murmex-launch, with Wine's trace of its winmm calls."""
 
-    def __init__(self, story, tail):
+    def __init__(self, story, tail, exe):
         self.base = os.path.join(story.dir, str(len(story.programs)))
-        path = winpath(story.exe).encode("cp1252")
+        path = winpath(exe).encode("cp1252")
         with open(self.base + ".line", "wb") as line:
             line.write((b'"%s"' % path if b" " in path else path) + tail)
         self.proc = story.stack.wine([story.tool("launch"), winpath(self.base + ".line")],
@@ -68,8 +68,8 @@ class Stories(unittest.TestCase):
     def tool(self, name):
         return os.path.join(os.path.dirname(self.exe), f"murmex-{name}.exe")
 
-    def start(self, tail=b""):
-        self.programs.append(Program(self, tail))
+    def start(self, tail=b"", exe=None):
+        self.programs.append(Program(self, tail, exe or self.exe))
         return self.programs[-1]
 
     def rows(self, name, *args):
@@ -118,7 +118,36 @@ class Stories(unittest.TestCase):
         self.assertEqual(self.ended(refused), 0, self.seen())
         self.assertEqual((refused.calls("waveOutGetNumDevs"), refused.read(".out")), (0, b""))
 
-    def test_3_a_receiver_switched_off_and_on_is_played_again(self):
+    def test_3_the_companion_names_the_sink_the_program_plays_on(self):
+        sink_of = {description[:31].encode("cp1252"): name for name, description in SINKS}
+        cases = [  # tail, the sink both choose, the companion's advice, the mended name's sink
+            (b"", "hdmi", [], None), (b" speakers", "spk", [], None),
+            (b" Monitor Speakers With A Very Lo", "wide", [], None),
+            (b" Monitor Speakers With A Very Long Name", None, [b"longer"], "wide"),
+            (b' "Speakers" ', None, [b"blank", b"quotes"], "spk"), (b" Realtek", None, [], None)]
+        played = {}
+        for tail, sink, advice, mended in cases:
+            companion = self.start(tail, self.tool("devices"))
+            self.assertEqual(self.ended(companion), 0 if sink else 1, self.seen())
+            said = companion.read(".out")
+            names = dict(re.findall(rb"^ +(\d+)  (.*?)(?:  <- .*)?\r$", said, re.M))
+            chosen = re.findall(rb"^ +\d+  (.*)  <- chosen\r$", said, re.M)
+            fixed = re.findall(rb"^Mended to \[.*\], it would choose device (\d+)\.", said, re.M)
+            advised = [word for line in re.findall(rb"^- .*", said, re.M)
+                       for word in (b"blank", b"quotes", b"longer") if word in line]
+            self.assertEqual(([sink_of.get(name, name) for name in chosen], advised,
+                              [sink_of.get(names[n], n) for n in fixed]),
+                             ([sink] if sink else [], advice, [mended] if mended else []), said)
+            program = self.start(tail)
+            if sink:
+                played[sink] = [PCM]
+                self.wait(lambda: self.stack.sink_inputs() == played, f"a stream on {sink}")
+            else:
+                self.wait(lambda: program.calls("waveOutGetNumDevs") >= 2, "two lookups")
+                self.assertEqual((program.calls("waveOutOpen"), self.stack.sink_inputs()),
+                                 (0, played), self.seen())
+
+    def test_4_a_receiver_switched_off_and_on_is_played_again(self):
         try:
             self.switched_off_and_on()
         except AssertionError:  # a story spoilt by Wine alone runs once more, any other fails
