@@ -53,8 +53,8 @@ template <typename T> T Next(std::vector<T>& script, T otherwise) {
 }
 
 // Logs a call and returns its scripted result.
-MMRESULT Record(Op op, int arg, DWORD flags = 0, bool event = false) {
-    g_calls.push_back({op, arg, flags, event, Now()});
+MMRESULT Record(Op op, int arg, DWORD flags = 0) {
+    g_calls.push_back({op, arg, flags, Now()});
     return Next(g_scripts[op], MMRESULT{MMSYSERR_NOERROR});
 }
 
@@ -162,7 +162,6 @@ std::string Trace(size_t from) {
             trace += (call.arg >> index & 1) ? std::to_string(index) : "";
         if (call.op != Op::Devs && call.op != Op::Reset && call.op != Op::Close)
             trace += std::to_string(call.arg);
-        trace += call.event ? "+event" : "";
     }
     return trace;
 }
@@ -261,7 +260,7 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT id, LPCWAVEFORMATEX format, 
         {stream, reinterpret_cast<LPDRVCALLBACK>(callback), Loss::None, 0, false, false});
     *handle = reinterpret_cast<HWAVEOUT>(kFirstHandle + g_opens.size() - 1);
     const WAVEFORMATEX pcm = {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
-    MMRESULT result = Record(Op::Open, static_cast<int>(id), flags, stream->completionEvent);
+    MMRESULT result = Record(Op::Open, static_cast<int>(id), flags);
     result = memcmp(format, &pcm, sizeof pcm) ? WAVERR_BADFORMAT : result;
     g_opens.back().closed = result != MMSYSERR_NOERROR;
     return result;
@@ -354,8 +353,7 @@ MMRESULT WINAPI waveOutClose(HWAVEOUT device) {
 
 MMRESULT WINAPI waveOutGetErrorTextA(MMRESULT result, LPSTR text, UINT size) {
     Lock lock(g_lock);
-    Record(Op::Text, static_cast<int>(result), 0,
-           !g_opens.empty() && g_opens.back().stream->completionEvent);
+    Record(Op::Text, static_cast<int>(result));
     snprintf(text, size, "error %u", result);
     return MMSYSERR_NOERROR;
 }
