@@ -49,7 +49,7 @@ std::vector<int> Args(Op op);
 // the number is the call's arg ("reset01": headers 0 and 1 handed back).
 std::string Trace(size_t from = 0);
 WaveLib_Stream* Opened(); // the record the last open was given
-double Now();             // milliseconds, on the performance counter: the tick count is coarser
+double Now();             // milliseconds, on the steady clock: the tick count is coarser
 
 // For the last open, on the calling thread: gives back those of the headers that are queued, each
 // with a WOM_DONE callback unless callBack is false (still to come).
