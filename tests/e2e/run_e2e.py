@@ -119,13 +119,12 @@ class Stories(unittest.TestCase):
         played = {}
         for tail, sink, advice in cases:
             companion = self.start(tail, self.tool("devices"))
-            self.assertEqual(self.ended(companion), 0 if sink else 1, self.seen())
-            said = companion.read(".out")
+            code, said = self.ended(companion), companion.read(".out")
             chosen = re.findall(rb"^ +\d+  (.*)  <- chosen\r$", said, re.M)
             advised = [word for line in re.findall(rb"^- .*", said, re.M)
                        for word in (b"blank", b"quotes", b"longer") if word in line]
-            self.assertEqual(([sink_of.get(name, name) for name in chosen], advised),
-                             ([sink] if sink else [], advice), said)
+            self.assertEqual((code, [sink_of.get(name, name) for name in chosen], advised),
+                             (0 if sink else 1, [sink] if sink else [], advice), said)
             program = self.start(tail)
             if sink:
                 played[sink] = [PCM]

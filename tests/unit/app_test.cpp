@@ -1,5 +1,4 @@
-// The program shell: the device name from the command line, and the device watcher in real
-// time against the scripted service.
+// The program shell: the device name from the command line, and the watcher in real time.
 #include <gtest/gtest.h>
 
 #include "command_line.h"
@@ -36,11 +35,9 @@ const TailCase kTails[] = {
 };
 
 TEST(CommandTail, FollowsTheProgramNameRule) {
-    for (const TailCase& c : kTails) {
-        SCOPED_TRACE(testing::PrintToString(c.line));
-        const char* tail = App_CommandTail(c.line.c_str(), c.codePage);
-        EXPECT_STREQ(tail, c.tail);
-    }
+    for (const TailCase& c : kTails)
+        EXPECT_STREQ(App_CommandTail(c.line.c_str(), c.codePage), c.tail)
+            << testing::PrintToString(c.line);
 }
 
 TEST(SettleNames, RefusesANameWhoseGuardWouldNotFit) {

@@ -4,11 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <io.h>
 #include <stdio.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -61,14 +58,12 @@ MMRESULT Record(Op op, int arg, DWORD flags = 0) {
 
 // The service would write into the record, or call back with it: it must still be there.
 bool Alive(const Opening& open) {
-    if (HeapValidate(GetProcessHeap(), 0, open.stream))
-        return true;
-    ADD_FAILURE() << "the service touched the freed record " << open.stream;
-    return false;
+    const bool alive = HeapValidate(GetProcessHeap(), 0, open.stream);
+    EXPECT_TRUE(alive) << "the service touched the freed record " << open.stream;
+    return alive;
 }
 
-// The opening of a handle the service holds, or nullptr (never opened, closed, or its record
-// freed); calls with any other handle are refused, as the real service refuses them.
+// The opening of a handle the service holds, or nullptr: never opened, closed, or its record freed.
 Opening* Find(HWAVEOUT device) {
     const UINT_PTR index = reinterpret_cast<UINT_PTR>(device) - kFirstHandle;
     Opening* open = index < g_opens.size() && !g_opens[index].closed ? &g_opens[index] : nullptr;
@@ -89,8 +84,8 @@ void Done(const Opening& open, WAVEHDR* header) {
     DWORD flags;
     if (!Alive(open))
         return;
-    if (!GetHandleInformation(open.stream->completionEvent, &flags))
-        ADD_FAILURE() << "a WOM_DONE for a stream whose event is closed";
+    EXPECT_TRUE(GetHandleInformation(open.stream->completionEvent, &flags))
+        << "its event is closed";
     open.callback(nullptr, WOM_DONE, reinterpret_cast<DWORD_PTR>(open.stream),
                   reinterpret_cast<DWORD_PTR>(header), 0);
 }
@@ -202,19 +197,9 @@ bool AllQueued() {
 } // namespace fake
 
 std::string Stdout(const std::function<void()>& action) {
-    int pipe[2], saved = _dup(1);
-    _pipe(pipe, 1 << 16, _O_BINARY); // holds all that any test writes
-    fflush(stdout);
-    _dup2(pipe[1], 1);
-    _close(pipe[1]);
+    testing::internal::CaptureStdout();
     action();
-    fflush(stdout);
-    _dup2(saved, 1); // the last write end: the pipe now ends after what was written
-    _close(saved);
-    std::string bytes(1 << 16, '\0'); // one read takes all that was written
-    bytes.resize(static_cast<size_t>(std::max(0, _read(pipe[0], bytes.data(), 1 << 16))));
-    _close(pipe[0]);
-    return bytes;
+    return testing::internal::GetCapturedStdout();
 }
 
 bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs) {
