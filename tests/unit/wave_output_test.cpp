@@ -49,7 +49,6 @@ TEST(DeviceChoice, OpensTheFirstDeviceWhoseProductNameBeginsWithTheName) {
     fake::Reset({{"Speakers"}, {kName}}, {{Op::Open, {MMSYSERR_NOTENABLED}}});
     EXPECT_EQ(Stdout([] { EXPECT_EQ(WaveLib_Open("ati"), nullptr); }),
               "waveOutOpen failed: error 3\n");
-    EXPECT_EQ(fake::Trace(), "devs caps0 caps1 open1 text3");
     EXPECT_TRUE(Freed(fake::Opened()));
 }
 
@@ -69,7 +68,6 @@ TEST_F(Feeder, PrimesRequeuesAllThatIsHandedBackAndStopsWhenAsked) {
     ASSERT_NO_FATAL_FAILURE(Play());
     EXPECT_EQ(fake::Trace(),
               "open0 prepare0 write0 prepare1 write1 prepare2 write2 prepare3 write3");
-    EXPECT_EQ(fake::Calls()[0].flags, CALLBACK_FUNCTION);
     for (const WAVEHDR& h : stream->headers) // each loops the one second of silence for ever
         EXPECT_EQ(std::tuple(h.lpData, h.dwBufferLength, h.dwLoops),
                   std::tuple(reinterpret_cast<LPSTR>(stream->silence), 192000ul, 0xFFFFFFFFul));
@@ -82,8 +80,7 @@ TEST_F(Feeder, PrimesRequeuesAllThatIsHandedBackAndStopsWhenAsked) {
     EXPECT_EQ(fake::Trace(from), "write0 write3");
     EXPECT_EQ(fake::Calls().back().flags, DWORD{WHDR_PREPARED | WHDR_BEGINLOOP | WHDR_ENDLOOP});
 
-    // Hand-backs as fast as the feeder re-queues them pile up between wake-ups and arrive during
-    // passes: none may be lost, none written twice (the write of a queued header fails with 33).
+    // Hand-backs faster than the passes: none lost, none written twice (a queued header's fails).
     for (int round = 0; round < 20000; ++round)
         fake::HandBack({0, 1, 2, 3}); // those of them that are queued
     ASSERT_TRUE(fake::AllQueued());
