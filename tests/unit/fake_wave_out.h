@@ -30,17 +30,16 @@ struct Device {
     MMRESULT capsResult = MMSYSERR_NOERROR;
 };
 
-// Forgets all but the handles it holds. Each call answers with its scripted results in turn, then
-// succeeds; a failed reset hands nothing back. The looks find the scripted positions in turn, then
-// one that moves at every look, answered in timeType (the service may change the format asked).
+// Forgets all but the handles it holds. Calls answer with their scripted results, then succeed (a
+// failed reset hands nothing back); looks with the positions, then moving ones, in timeType.
 void Reset(std::vector<Device> devices, std::map<Op, std::vector<MMRESULT>> results = {},
            std::vector<DWORD> positions = {}, UINT timeType = TIME_BYTES);
 void Serve(std::vector<Device> devices); // the list changes under a running program
 
-// The device of the last open goes away. Windows: the position and write fail with 6, the reset
-// succeeds; Wine: the position stands still, the reset fails; neither hands anything back. At the
-// countsHeld-th device count from now the service lets go: each queued header is handed back with
-// a WOM_DONE, then the handle can be closed or, with forget, is no longer the service's.
+// The last open's device goes away, the Windows way (position and write fail with 6, the reset
+// succeeds) or Wine's (the position stands still, the reset fails), handing nothing back, until the
+// countsHeld-th device count from now: then each queued header comes back with a WOM_DONE, and the
+// handle can be closed or, with forget, is no longer the service's.
 enum class Loss { None, Windows, Wine };
 void Lose(Loss way, int countsHeld = 1, bool forget = false);
 std::vector<Call> Calls();
@@ -56,8 +55,8 @@ double Now();             // milliseconds, on the steady clock: the tick count i
 void HandBack(const std::vector<int>& headers, bool callBack = true);
 void CallBack();  // a WOM_DONE with nothing handed back
 bool AllQueued(); // waits until all four headers are queued
-// The thread's next look never returns and holds nothing: a feeder, and the watcher waiting on it,
-// that must outlive a story call the service no more.
+// The thread's next look never returns, holding nothing: a feeder (and its watcher) parked for
+// good.
 void Park(DWORD threadId);
 
 } // namespace fake
