@@ -21,8 +21,8 @@
 // they point at and the callback with the record as instance data, so
 // WaveLib_Close sets such a stream aside whole, its completion event open, and
 // every later WaveLib_Open tries again to close it once it has read the device
-// list (which is when Windows deserts the handles of devices that have gone).
-// The record is freed only after a close the service accepts.
+// list (which is when Windows is reported to desert the handles of devices
+// that have gone). The record is freed only after a close the service accepts.
 //
 // No lock is used. A header belongs to the service while it is queued and to
 // the feeder while WHDR_DONE is set, so its fields are never written by both
@@ -67,7 +67,7 @@ WaveLib_Stream* WaveLib_Open(const char* deviceName);
 // WaveLib_Open to free. Accepts nullptr.
 void WaveLib_Close(WaveLib_Stream* stream);
 
-// The pieces of WaveLib_Open, exercised directly by tests and shared with the device lister.
+// The pieces of WaveLib_Open, exercised directly by tests and shared with murmex-devices.
 
 // Opens the device and starts the feeder without waiting for it. Returns
 // nullptr, with nothing left open, when the record cannot be allocated, the

@@ -112,7 +112,7 @@ WaveLib_Stream* WaveLib_Start(UINT deviceId) {
 
 WaveLib_Stream* WaveLib_Open(const char* deviceName) {
     const int deviceId = WaveLib_FindDevice(deviceName);
-    CloseSetAside(); // after the device count, at which Windows deserts the handles of lost devices
+    CloseSetAside(); // after the count: Windows is said to desert lost devices' handles there
     if (deviceId < 0)
         return nullptr;
     WaveLib_Stream* stream = WaveLib_Start(static_cast<UINT>(deviceId));
