@@ -234,14 +234,14 @@ MMRESULT WINAPI waveOutGetDevCapsA(UINT_PTR id, LPWAVEOUTCAPSA caps, UINT size) 
 // The one format the program opens with, which Windows checks for consistency and Wine does not.
 // A failed open still leaves a value in the handle, one that is not the service's.
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT id, LPCWAVEFORMATEX format, DWORD_PTR callback,
-                            DWORD_PTR instance, DWORD flags) {
+                            DWORD_PTR instance, DWORD) {
     Lock lock(g_lock);
     auto* stream = reinterpret_cast<WaveLib_Stream*>(instance);
     g_opens.push_back(
         {stream, reinterpret_cast<LPDRVCALLBACK>(callback), Loss::None, 0, false, false});
     *handle = reinterpret_cast<HWAVEOUT>(kFirstHandle + g_opens.size() - 1);
     const WAVEFORMATEX pcm = {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
-    MMRESULT result = Record(Op::Open, static_cast<int>(id), flags);
+    MMRESULT result = Record(Op::Open, static_cast<int>(id));
     result = memcmp(format, &pcm, sizeof pcm) ? WAVERR_BADFORMAT : result;
     g_opens.back().closed = result != MMSYSERR_NOERROR;
     return result;

@@ -21,7 +21,7 @@ enum class Op { Devs, Caps, Open, Prepare, Write, Reset, Close, Text, Unprepare,
 struct Call {
     Op op;
     int arg; // device number, header index, result code or position; Reset: the headers handed back
-    DWORD flags; // Open: the open flags; Prepare, Write: the header's flags as passed
+    DWORD flags; // Prepare, Unprepare, Write: the header's flags as passed
     double ms;   // when, on Now()'s clock
 };
 
