@@ -1,11 +1,13 @@
 // murmex-devices: lists the wave-out devices and tells which one murmex.exe would play on with
-// the same command tail, or why none. The tail is read, settled and matched by murmex.exe's own
-// functions, so the answer cannot drift from the program's choice; only the advice for a name
-// that chooses nothing is this program's own.
+// the same command tail, or why none, whether a copy runs for that device and whether one starts
+// at sign-in. Double-clicked, alone on its console, it then asks for a device and sets murmex.exe
+// up to start with Windows. The tail is read, settled and matched by murmex.exe's own functions,
+// so the answer cannot drift from the program's choice; only the advice for a name that chooses
+// nothing is this program's own.
 #include <windows.h>
 #include <mmsystem.h>
 
-#include "command_line.h"
+#include "devices.h"
 #include "wave_lib.h"
 
 namespace {
@@ -14,6 +16,28 @@ constexpr size_t kProductNameChars = MAXPNAMELEN - 1; // what szPname keeps of a
 
 // The names are bytes of the ANSI code page, which a console does not show unless it happens to
 // use it: a console gets them as UTF-16, a file or pipe the very bytes a name is typed as.
+void WriteBytes(const char* text, int length) {
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode, written;
+    if (GetConsoleMode(out, &mode)) {
+        WCHAR wide[1024 + 2];
+        const int chars = MultiByteToWideChar(CP_ACP, 0, text, length, wide, 1024 + 2);
+        WriteConsoleW(out, wide, static_cast<DWORD>(chars), &written, nullptr);
+    } else {
+        WriteFile(out, text, static_cast<DWORD>(length), &written, nullptr);
+    }
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+} // namespace
+
+void Write(const char* text) {
+    WriteBytes(text, lstrlenA(text));
+}
+
 void Say(const char* format, ...) {
     char line[1024 + 2]; // wvsprintfA writes at most 1024 characters
     va_list args;
@@ -22,19 +46,11 @@ void Say(const char* format, ...) {
     va_end(args);
     line[length++] = '\r';
     line[length++] = '\n';
-
-    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode, written;
-    if (GetConsoleMode(out, &mode)) {
-        WCHAR wide[sizeof line];
-        const int chars = MultiByteToWideChar(CP_ACP, 0, line, length, wide, sizeof line);
-        WriteConsoleW(out, wide, static_cast<DWORD>(chars), &written, nullptr);
-    } else {
-        WriteFile(out, line, static_cast<DWORD>(length), &written, nullptr);
-    }
+    WriteBytes(line, length);
 }
 
-void ListDevices(const char* name, int chosen) {
+int Devices_Verdict(const char* name, bool settled, bool given) {
+    const int chosen = settled ? WaveLib_FindDevice(name) : -1;
     Say("murmex.exe plays on the first device whose product name begins with the name");
     Say("(A to Z in either letter case). Wave-out devices, as Windows gives them to it:");
     const UINT count = waveOutGetNumDevs();
@@ -52,15 +68,26 @@ void ListDevices(const char* name, int chosen) {
                                : "";
         Say("%4u  %s%s", id, caps.szPname, mark);
     }
-}
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
+    // A refused name is far too long to match anything: the advice still says why.
+    if (!settled)
+        Say("Name: %d characters, too long for murmex.exe: it ends at once.", lstrlenA(name));
+    else if (given)
+        Say("Name: [%s] (%d characters)", name, lstrlenA(name));
+    else
+        Say("Name: [%s], the default, as none was given", name);
+    if (chosen >= 0) {
+        Say("Chosen: device %d. murmex.exe started with this name plays there.", chosen);
+    } else {
+        Say("Chosen: none. murmex.exe started with this name plays nothing, says nothing.");
+        Devices_Advise(name);
+    }
+    return chosen;
 }
 
 // The mistakes a user can mend, each said once, then what the mended name would choose. Blanks
 // are taken off the end before quotes are looked for: cmd leaves the blank after a quoted name.
-void Advise(const char* name) {
+void Devices_Advise(const char* name) {
     size_t first = 0, end = lstrlenA(name);
     bool blank = false, quotes = false;
     for (;;) {
@@ -101,41 +128,24 @@ void Advise(const char* name) {
         Say("Mended to [%s], it would choose no device either.", settled);
 }
 
-// Started from Explorer, the console is its own and closes with it: keep it open to be read.
-void WaitIfAloneOnConsole() {
-    DWORD processes[2];
-    if (GetConsoleProcessList(processes, 2) != 1)
-        return;
-    Say("");
-    Say("Press Enter to close this window.");
-    char line[256];
-    DWORD got;
-    ReadFile(GetStdHandle(STD_INPUT_HANDLE), line, sizeof line, &got, nullptr);
-}
-
-} // namespace
-
 int main() {
     const char* tail = App_CommandTail(GetCommandLineA(), CP_ACP);
-    char deviceName[APP_NAME_CHARS], guardName[APP_NAME_CHARS];
-    const bool settled = App_SettleNames(tail, deviceName, guardName);
-    // A refused name is far too long to match anything: the advice still says why.
-    const char* name = settled ? deviceName : tail;
-    const int chosen = settled ? WaveLib_FindDevice(name) : -1;
+    char name[APP_NAME_CHARS], guard[APP_NAME_CHARS];
+    const bool settled = App_SettleNames(tail, name, guard);
+    const int chosen = Devices_Verdict(settled ? name : tail, settled, *tail != '\0');
+    Signin_Entries entries; // on the stack: a static would be stored as that many zero bytes
+    Signin_List(&entries);
+    Signin_Status status;
+    Signin_Check(&entries, settled ? name : tail, chosen, &status);
+    Signin_Tell(&status);
 
-    ListDevices(name, chosen);
-    if (!settled)
-        Say("Name: %d characters, too long for murmex.exe: it ends at once.", lstrlenA(name));
-    else if (*tail)
-        Say("Name: [%s] (%d characters)", name, lstrlenA(name));
-    else
-        Say("Name: [%s], the default, as none was given", name);
-    if (chosen >= 0) {
-        Say("Chosen: device %d. murmex.exe started with this name plays there.", chosen);
-    } else {
-        Say("Chosen: none. murmex.exe started with this name plays nothing, says nothing.");
-        Advise(name);
+    // Started from Explorer, the console is its own and closes with it: the one moment to ask.
+    DWORD processes[2], mode;
+    if (GetConsoleProcessList(processes, 2) == 1) {
+        if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode))
+            Dialogue_Run();
+        else
+            Say("Its input is not this window's keyboard: it asks nothing and changes nothing.");
     }
-    WaitIfAloneOnConsole();
     return chosen >= 0 ? 0 : 1;
 }

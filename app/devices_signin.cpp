@@ -1,0 +1,188 @@
+// Sign-in entries: values under the user's Run key that start a murmex.exe, which Windows runs at
+// every sign-in and Task Manager's Startup apps lists and can switch off. Every change is one
+// registry call, so an entry is never half-written, and only a value that starts a murmex.exe
+// (or the one new value, when no value of its name exists) is ever touched.
+#include <string.h>
+
+#include "devices.h"
+#include "wave_lib.h"
+
+namespace {
+
+constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr char kProgram[] = "murmex.exe";
+constexpr DWORD kStartWaitMs = 10000; // a start under load, or a slow virus scan, takes seconds
+
+// The program part of an entry's command line, as murmex.exe skips it before its tail: quoted or
+// not, it must name a file called murmex.exe.
+bool StartsMurmex(const char* data, const char* tail) {
+    const char* end = tail;
+    while (end > data && static_cast<unsigned char>(end[-1]) <= 0x20)
+        --end;
+    if (end > data && end[-1] == '"')
+        --end;
+    const char* file = end - (sizeof kProgram - 1);
+    return file >= data && WaveLib_NameMatches(file, kProgram) &&
+           (file == data || file[-1] == '\\' || file[-1] == '/' || file[-1] == '"');
+}
+
+// Held when a copy of murmex.exe serves that very name: its guard is named as murmex.exe names it.
+bool Runs(const char* name) {
+    char settled[APP_NAME_CHARS], guard[APP_NAME_CHARS];
+    if (!*name || !App_SettleNames(name, settled, guard))
+        return false;
+    const HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, guard);
+    if (event)
+        CloseHandle(event);
+    return event != nullptr;
+}
+
+void SayRefused(const char* what, DWORD code) {
+    char text[512];
+    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                        0, text, sizeof text, nullptr))
+        wsprintfA(text, "error %lu", code);
+    for (int end = lstrlenA(text); end > 0 && static_cast<unsigned char>(text[end - 1]) <= 0x20;)
+        text[--end] = '\0';
+    Say("%s: %s Nothing changed.", what, text);
+}
+
+// Starts the entry's very command line, as sign-in will, detached: murmex.exe has no console of
+// its own and must outlive this window. Then waits for its guard, or for it to end.
+void Start(char* commandLine, const char* name) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                        nullptr, &startup, &process)) {
+        SayRefused("Windows refused to start it now (it still starts at sign-in)", GetLastError());
+        return;
+    }
+    CloseHandle(process.hThread);
+    bool ended = false;
+    for (DWORD waited = 0; !Runs(name) && !ended && waited < kStartWaitMs; waited += 100)
+        ended = WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0;
+    CloseHandle(process.hProcess);
+    if (Runs(name))
+        Say("Running now: yes, murmex.exe started and holds the guard of [%s].", name);
+    else if (ended)
+        Say("Running now: no, murmex.exe ended at once. Security software or a policy may have "
+            "stopped it.");
+    else
+        Say("Running now: not yet, murmex.exe holds no guard after %lu seconds. Task Manager's "
+            "Details tab shows whether it runs.",
+            kStartWaitMs / 1000);
+}
+
+} // namespace
+
+void Signin_List(Signin_Entries* entries) {
+    entries->count = 0;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    for (DWORD index = 0; entries->count < SIGNIN_MAX_ENTRIES; ++index) {
+        Signin_Entry* entry = &entries->entry[entries->count];
+        DWORD valueChars = sizeof entry->value, type, bytes = sizeof entry->data - 1;
+        const LONG result = RegEnumValueA(key, index, entry->value, &valueChars, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(entry->data), &bytes);
+        if (result == ERROR_NO_MORE_ITEMS)
+            break;
+        if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+            continue;               // too long to be one of ours, or no text
+        entry->data[bytes] = '\0'; // stored data need not end in a terminator
+        const char* tail = App_CommandTail(entry->data, CP_ACP);
+        char guard[APP_NAME_CHARS];
+        if (!StartsMurmex(entry->data, tail))
+            continue;
+        if (!App_SettleNames(tail, entry->name, guard))
+            entry->name[0] = '\0'; // a copy that ends at once plays on nothing, but can be removed
+        ++entries->count;
+    }
+    RegCloseKey(key);
+}
+
+void Signin_Check(const Signin_Entries* entries, const char* name, int chosen,
+                  Signin_Status* status) {
+    status->runningAs[0] = '\0';
+    status->entry = nullptr;
+    WAVEOUTCAPSA caps;
+    const char* product = "";
+    if (chosen >= 0 && waveOutGetDevCapsA(chosen, &caps, sizeof caps) == MMSYSERR_NOERROR)
+        product = caps.szPname;
+    const char* names[SIGNIN_MAX_ENTRIES + 2] = {name, product};
+    int count = 2;
+    for (int i = 0; i < entries->count; ++i) {
+        const Signin_Entry* entry = &entries->entry[i];
+        const bool same = chosen >= 0 ? *entry->name && WaveLib_FindDevice(entry->name) == chosen
+                                      : strcmp(entry->name, name) == 0;
+        if (!same)
+            continue;
+        names[count++] = entry->name;
+        if (!status->entry)
+            status->entry = entry;
+    }
+    for (int i = 0; i < count && !status->runningAs[0]; ++i)
+        if (Runs(names[i]))
+            lstrcpynA(status->runningAs, names[i], APP_NAME_CHARS);
+}
+
+void Signin_Tell(const Signin_Status* status) {
+    if (status->runningAs[0])
+        Say("Running now: yes, murmex.exe holds the guard of [%s].", status->runningAs);
+    else
+        Say("Running now: no murmex.exe plays on it.");
+    if (status->entry)
+        Say("Starts at sign-in: yes, \"%s\" = %s", status->entry->value, status->entry->data);
+    else
+        Say("Starts at sign-in: no entry starts murmex.exe for it.");
+}
+
+void Signin_Add(const char* name, const Signin_Status* status) {
+    char path[MAX_PATH], commandLine[MAX_PATH + 3 + APP_NAME_CHARS], value[8 + APP_NAME_CHARS];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    char* file = path + length;
+    while (file > path && file[-1] != '\\')
+        --file;
+    if (length == 0 || length >= MAX_PATH || file + sizeof kProgram > path + MAX_PATH) {
+        Say("This program cannot tell its own folder: nothing written.");
+        return;
+    }
+    lstrcpyA(file, kProgram);
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        Say("No murmex.exe beside this program (%s): nothing written.", path);
+        return;
+    }
+    wsprintfA(commandLine, "\"%s\" %s", path, name);
+    wsprintfA(value, "Murmex: %s", name);
+    // A value of that name that is not one of ours (or is ours for a name now choosing another
+    // device) is someone's: it is never overwritten.
+    if (RegGetValueA(HKEY_CURRENT_USER, kRunKey, value, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+        ERROR_SUCCESS) {
+        Say("The Run key has a value \"%s\" already, for something else: nothing written.", value);
+        return;
+    }
+    const LONG result = RegSetKeyValueA(HKEY_CURRENT_USER, kRunKey, value, REG_SZ, commandLine,
+                                        lstrlenA(commandLine) + 1);
+    if (result != ERROR_SUCCESS) {
+        SayRefused("Windows refused the sign-in entry", result);
+        return;
+    }
+    Say("Starts at sign-in: yes, written \"%s\" = %s", value, commandLine);
+    if (status->runningAs[0])
+        Say("Running now: yes already, as [%s]: not started again.", status->runningAs);
+    else
+        Start(commandLine, name);
+}
+
+void Signin_Remove(const Signin_Entry* entry) {
+    const LONG result = RegDeleteKeyValueA(HKEY_CURRENT_USER, kRunKey, entry->value);
+    if (result != ERROR_SUCCESS) {
+        SayRefused("Windows refused to remove it", result);
+        return;
+    }
+    Say("Removed \"%s\": it no longer starts murmex.exe at sign-in.", entry->value);
+    Say("A copy running now keeps running. To stop it: taskkill /F /IM murmex.exe (every copy),");
+    Say("or end murmex.exe in Task Manager's Details tab, or sign out.");
+}
