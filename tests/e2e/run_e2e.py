@@ -5,10 +5,16 @@ Wine lists device 0 as "PulseAudio", then one device per sink, named by its desc
 command-line bytes (code page 1252), for murmex.exe and its companion murmex-devices.exe alike.
 """
 import argparse
+import contextlib
+import fcntl
 import os
 import re
+import select
 import shutil
+import struct
+import subprocess
 import sys
+import termios
 import time
 import unittest
 from pathlib import Path
@@ -26,6 +32,9 @@ LOST = b"waveOutGetPosition failed: The device stopped playing.\r\n"
 # Ending, a process's PulseAudio client under Wine may trip libpulse's checks (rarely, seen under
 # emulation): it ends with a stray code, output unwritten, when no program code runs.
 PULSE_ABORT = re.compile(rb"^Assertion '.*' failed at \.\./src/pulse/", re.M)
+RUN = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+ESCAPES = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\r")  # Wine's console draws with these
+PROMPTS = (b"Device:", b"(y/n)", b"keeps them all):")
 
 
 def winpath(path):
@@ -53,6 +62,41 @@ class Program:
 
     def calls(self, name):
         return self.read(".err").count(b":trace:winmm:%s " % name.encode())
+
+
+class Window:
+    """murmex-devices as a double-click starts it: alone on a console of its own, which Wine's
+    loader makes of the pseudo-terminal it is given (wide enough that no line wraps)."""
+
+    def __init__(self, story, stdin=None):
+        self.story, self.master, slave = story, *os.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
+        self.proc = subprocess.Popen([story.stack.loader, story.tool("devices")], stdout=slave,
+                                     stdin=stdin or slave, stderr=slave, env=story.stack.env,
+                                     cwd=story.stack.root, start_new_session=True)
+        story.stack.procs.append(self.proc)
+        os.close(slave)
+        self.screen, self.shown = b"", 0
+
+    def text(self):
+        return ESCAPES.sub(b"", self.screen)
+
+    def type(self, line=None):
+        """Types the line and Enter (none: only looks); returns what the window then shows, up
+        to its next question or its end."""
+        if line is not None:
+            os.write(self.master, line + b"\r")
+
+        def answered():
+            ended = self.proc.poll() is not None  # then what it wrote is all there to read
+            with contextlib.suppress(OSError):  # the terminal's end, once the companion ends
+                while select.select([self.master], [], [], 0.1)[0]:
+                    self.screen += os.read(self.master, 65536)
+            said = self.text()[self.shown:]
+            return ended or (b"\n" in said or line is None) and said.rstrip().endswith(PROMPTS)
+        wait_for(answered, 90, f"an answer to {line!r}", lambda: self.text().decode())
+        said, self.shown = self.text()[self.shown:], len(self.text())
+        return said.decode()
 
 
 class Stories(unittest.TestCase):
@@ -167,6 +211,53 @@ class Stories(unittest.TestCase):
                          self.seen())
         self.assertEqual(other.calls("waveOutOpen"), 1, self.seen())
 
+    def run_values(self):
+        """The values under the user's Run key, read back through Wine's own reg.exe."""
+        out = os.path.join(self.dir, "reg.out")
+        self.stack.wine(["reg", "query", RUN], out).wait(timeout=60)
+        values = re.findall(r"^    (.*?)    REG_SZ    (.*)$", Path(out).read_text(), re.M)
+        os.unlink(out)
+        return sorted(values)
+
+    def test_4_double_clicked_the_companion_runs_the_program_at_sign_in_and_takes_that_away(self):
+        wide = "Monitor Speakers With A Very Lo"
+        name, data = f"Murmex: {wide}", f'"{winpath(self.exe)}" {wide}'
+        before, window = self.run_values(), Window(self)
+        self.addCleanup(self.quit_all)  # the copy it starts is no story's program
+        first = window.type()  # Wine numbers the devices anew in each run
+        self.assertRegex(first, r"\d  ATI HDMI Output  <- chosen\n[^<]*\nRunning now: no ")
+        number = re.search(rf"^ +(\d+)  {wide}$", first, re.M)[1]
+        for typed, said in [
+                (b"9", "No device 9 is listed: nothing changed."),
+                (b"x" * 300, "Name: 300 characters, too long for murmex.exe"),
+                (b"realtek", "[realtek] chooses no device: nothing changed."),
+                (number.encode(), f"[{wide}] chooses device {number}.\nRunning now: no murmex"
+                                  ".exe plays on it.\nStarts at sign-in: no entry starts murmex."
+                                  "exe for it.\nStart murmex.exe"),
+                (b"y", f'Starts at sign-in: yes, written "{name}" = {data}\nRunning now: yes, '
+                       f"murmex.exe started and holds the guard of [{wide}]."),
+                (b"monitor speakers", f"[monitor speakers] chooses device {number}.\nRunning now:"
+                                      f" yes, murmex.exe holds the guard of [{wide}].\nStarts at "
+                                      f'sign-in: yes, "{name}" = {data}\nIt has a sign-in entry '
+                                      "already")]:
+            self.assertIn(said, window.type(typed), self.seen())
+        self.assertEqual(self.run_values(), sorted(before + [(name, data)]), self.seen())
+        self.assertEqual(self.rows("event", f"Murmex-{wide}"), [["held"]], self.seen())
+        self.wait(lambda: self.stack.sinks().get("wide") == "RUNNING", "wide played")
+        for tail, said in [(b" MONITOR", f"Running now: yes, murmex.exe holds the guard of [{wide}]"
+                                         f'.\r\nStarts at sign-in: yes, "{name}" = {data}\r\n'),
+                           (b" Speakers", "Running now: no murmex.exe plays on it.\r\nStarts at "
+                                          "sign-in: no entry starts murmex.exe for it.\r\n")]:
+            companion = self.start(tail, self.tool("devices"))
+            self.ended(companion)
+            self.assertIn(said, companion.read(".out").decode("cp1252"), self.seen())
+        self.assertIn(f'   1  "{name}" = {data}\n', window.type(b"-"))
+        self.assertIn(f'Removed "{name}"', window.type(b"1"))
+        self.assertEqual(self.run_values(), before, self.seen())
+        self.assertEqual((window.type(b""), window.proc.wait(30)), ("\n", 0))  # Enter alone
+        redirected = Window(self, subprocess.DEVNULL)  # alone, but its input is not the window
+        self.assertTrue(redirected.type().endswith("keyboard: it asks nothing and changes nothing."
+                                                   "\n"))
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
