@@ -64,6 +64,10 @@ bool SetUp(const char* typed, char* line) {
             Say("No device %s is listed: nothing changed.", typed);
             return true;
         }
+        if (!caps.szPname[0]) { // it would stand for the default name
+            Say("Device %s has no product name to choose it by: nothing changed.", typed);
+            return true;
+        }
         App_SettleNames(caps.szPname, name, guard);
     } else if (!App_SettleNames(typed, name, guard)) {
         Say("Name: %d characters, too long for murmex.exe: it ends at once. Nothing changed.",

@@ -53,8 +53,13 @@ void Start(char* commandLine, const char* name) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                        nullptr, &startup, &process)) {
+    // Out of any job this window belongs to, where the job allows it: some terminals end their
+    // job's processes with the window.
+    const auto create = [&](DWORD flags) {
+        return CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE,
+                              DETACHED_PROCESS | flags, nullptr, nullptr, &startup, &process);
+    };
+    if (!create(CREATE_BREAKAWAY_FROM_JOB) && !create(0)) {
         SayRefused("Windows refused to start it now (it still starts at sign-in)", GetLastError());
         return;
     }
@@ -89,7 +94,7 @@ void Signin_List(Signin_Entries* entries) {
         if (result == ERROR_NO_MORE_ITEMS)
             break;
         if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-            continue;               // too long to be one of ours, or no text
+            continue;              // too long to be one of ours, or no text
         entry->data[bytes] = '\0'; // stored data need not end in a terminator
         const char* tail = App_CommandTail(entry->data, CP_ACP);
         char guard[APP_NAME_CHARS];

@@ -71,7 +71,11 @@ class Window:
     def __init__(self, story, stdin=None):
         self.story, self.master, slave = story, *os.openpty()
         fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
-        self.proc = subprocess.Popen([story.stack.loader, story.tool("devices")], stdout=slave,
+        # The 32-bit build's loader starts a program from a 64-bit process that shares its console:
+        # the emulated 32-bit loader beside it starts the companion alone, as Explorer does.
+        loader = os.path.join(os.path.dirname(story.stack.loader), "qemu-wine")
+        loader = loader if os.path.exists(loader) else story.stack.loader
+        self.proc = subprocess.Popen([loader, story.tool("devices")], stdout=slave,
                                      stdin=stdin or slave, stderr=slave, env=story.stack.env,
                                      cwd=story.stack.root, start_new_session=True)
         story.stack.procs.append(self.proc)
