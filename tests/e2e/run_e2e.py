@@ -68,14 +68,14 @@ class Window:
     """murmex-devices as a double-click starts it: alone on a console of its own, which Wine's
     loader makes of the pseudo-terminal it is given (wide enough that no line wraps)."""
 
-    def __init__(self, story, stdin=None):
+    def __init__(self, story, *args, stdin=None):
         self.story, self.master, slave = story, *os.openpty()
         fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
         # The 32-bit build's loader starts a program from a 64-bit process that shares its console:
         # the emulated 32-bit loader beside it starts the companion alone, as Explorer does.
         loader = os.path.join(os.path.dirname(story.stack.loader), "qemu-wine")
         loader = loader if os.path.exists(loader) else story.stack.loader
-        self.proc = subprocess.Popen([loader, story.tool("devices")], stdout=slave,
+        self.proc = subprocess.Popen([loader, *(args or [story.tool("devices")])], stdout=slave,
                                      stdin=stdin or slave, stderr=slave, env=story.stack.env,
                                      cwd=story.stack.root, start_new_session=True)
         story.stack.procs.append(self.proc)
@@ -253,15 +253,19 @@ class Stories(unittest.TestCase):
                            (b" Speakers", "Running now: no murmex.exe plays on it.\r\nStarts at "
                                           "sign-in: no entry starts murmex.exe for it.\r\n")]:
             companion = self.start(tail, self.tool("devices"))
-            self.ended(companion)
-            self.assertIn(said, companion.read(".out").decode("cp1252"), self.seen())
+            self.ended(companion)  # from a prompt it asks nothing: the status lines come last
+            self.assertTrue(companion.read(".out").decode("cp1252").endswith(said), self.seen())
         self.assertIn(f'   1  "{name}" = {data}\n', window.type(b"-"))
         self.assertIn(f'Removed "{name}"', window.type(b"1"))
+        self.assertIn(f"[{wide}].\nStarts at sign-in: no entry", window.type(b"MONITOR SPEAKERS"))
+        self.assertIn("Nothing changed.", window.type(b"n"))  # a removed entry stops nothing
         self.assertEqual(self.run_values(), before, self.seen())
         self.assertEqual((window.type(b""), window.proc.wait(30)), ("\n", 0))  # Enter alone
-        redirected = Window(self, subprocess.DEVNULL)  # alone, but its input is not the window
+        redirected = Window(self, stdin=subprocess.DEVNULL)  # alone, its input not the window
         self.assertTrue(redirected.type().endswith("keyboard: it asks nothing and changes nothing."
                                                    "\n"))
+        prompt = Window(self, "cmd", "/c", self.tool("devices"), "monitor")  # not alone: no word
+        self.assertRegex(prompt.type(), r"\nStarts at sign-in: no entry .*\n$")
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
