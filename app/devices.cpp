@@ -49,42 +49,6 @@ void Say(const char* format, ...) {
     WriteBytes(line, length);
 }
 
-int Devices_Verdict(const char* name, bool settled, bool given) {
-    const int chosen = settled ? WaveLib_FindDevice(name) : -1;
-    Say("murmex.exe plays on the first device whose product name begins with the name");
-    Say("(A to Z in either letter case). Wave-out devices, as Windows gives them to it:");
-    const UINT count = waveOutGetNumDevs();
-    if (count == 0)
-        Say("  (none)");
-    for (UINT id = 0; id < count; ++id) {
-        WAVEOUTCAPSA caps;
-        if (waveOutGetDevCapsA(id, &caps, sizeof caps) != MMSYSERR_NOERROR) {
-            Say("%4u  (Windows gives no name: passed by)", id);
-            continue;
-        }
-        const char* mark = static_cast<int>(id) == chosen ? "  <- chosen"
-                           : WaveLib_NameMatches(caps.szPname, name)
-                               ? "  <- matches too; the first is chosen"
-                               : "";
-        Say("%4u  %s%s", id, caps.szPname, mark);
-    }
-
-    // A refused name is far too long to match anything: the advice still says why.
-    if (!settled)
-        Say("Name: %d characters, too long for murmex.exe: it ends at once.", lstrlenA(name));
-    else if (given)
-        Say("Name: [%s] (%d characters)", name, lstrlenA(name));
-    else
-        Say("Name: [%s], the default, as none was given", name);
-    if (chosen >= 0) {
-        Say("Chosen: device %d. murmex.exe started with this name plays there.", chosen);
-    } else {
-        Say("Chosen: none. murmex.exe started with this name plays nothing, says nothing.");
-        Devices_Advise(name);
-    }
-    return chosen;
-}
-
 // The mistakes a user can mend, each said once, then what the mended name would choose. Blanks
 // are taken off the end before quotes are looked for: cmd leaves the blank after a quoted name.
 void Devices_Advise(const char* name) {
@@ -128,11 +92,53 @@ void Devices_Advise(const char* name) {
         Say("Mended to [%s], it would choose no device either.", settled);
 }
 
+namespace {
+
+// The device list with the chosen one marked, and the verdict on one name: the device it chooses
+// or -1. The name is a settled name, or a tail murmex.exe would refuse (settled false).
+int Verdict(const char* name, bool settled, bool given) {
+    const int chosen = settled ? WaveLib_FindDevice(name) : -1;
+    Say("murmex.exe plays on the first device whose product name begins with the name");
+    Say("(A to Z in either letter case). Wave-out devices, as Windows gives them to it:");
+    const UINT count = waveOutGetNumDevs();
+    if (count == 0)
+        Say("  (none)");
+    for (UINT id = 0; id < count; ++id) {
+        WAVEOUTCAPSA caps;
+        if (waveOutGetDevCapsA(id, &caps, sizeof caps) != MMSYSERR_NOERROR) {
+            Say("%4u  (Windows gives no name: passed by)", id);
+            continue;
+        }
+        const char* mark = static_cast<int>(id) == chosen ? "  <- chosen"
+                           : WaveLib_NameMatches(caps.szPname, name)
+                               ? "  <- matches too; the first is chosen"
+                               : "";
+        Say("%4u  %s%s", id, caps.szPname, mark);
+    }
+
+    // A refused name is far too long to match anything: the advice still says why.
+    if (!settled)
+        Say("Name: %d characters, too long for murmex.exe: it ends at once.", lstrlenA(name));
+    else if (given)
+        Say("Name: [%s] (%d characters)", name, lstrlenA(name));
+    else
+        Say("Name: [%s], the default, as none was given", name);
+    if (chosen >= 0) {
+        Say("Chosen: device %d. murmex.exe started with this name plays there.", chosen);
+    } else {
+        Say("Chosen: none. murmex.exe started with this name plays nothing, says nothing.");
+        Devices_Advise(name);
+    }
+    return chosen;
+}
+
+} // namespace
+
 int main() {
     const char* tail = App_CommandTail(GetCommandLineA(), CP_ACP);
     char name[APP_NAME_CHARS], guard[APP_NAME_CHARS];
     const bool settled = App_SettleNames(tail, name, guard);
-    const int chosen = Devices_Verdict(settled ? name : tail, settled, *tail != '\0');
+    const int chosen = Verdict(settled ? name : tail, settled, *tail != '\0');
     Signin_Entries entries; // on the stack: a static would be stored as that many zero bytes
     Signin_List(&entries);
     Signin_Status status;

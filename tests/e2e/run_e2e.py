@@ -266,6 +266,12 @@ class Stories(unittest.TestCase):
                                                    "\n"))
         prompt = Window(self, "cmd", "/c", self.tool("devices"), "monitor")  # not alone: no word
         self.assertRegex(prompt.type(), r"\nStarts at sign-in: no entry .*\n$")
+        stray = shutil.copy(self.tool("devices"), self.dir)  # with no murmex.exe beside it
+        stray = Window(self, stray)
+        stray.type(), stray.type(b"monitor")
+        self.assertIn("No murmex.exe beside this program", stray.type(b"y"))
+        self.assertEqual((self.run_values(), stray.type(b""), stray.proc.wait(30)),
+                         (before, "\n", 0))
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
