@@ -69,7 +69,8 @@ class Window:
     loader makes of the pseudo-terminal it is given (wide enough that no line wraps)."""
 
     def __init__(self, story, *args, stdin=None):
-        self.story, self.master, slave = story, *os.openpty()
+        self.master, slave = os.openpty()
+        story.addCleanup(os.close, self.master)
         fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
         # The 32-bit build's loader starts a program from a 64-bit process that shares its console:
         # the emulated 32-bit loader beside it starts the companion alone, as Explorer does.
@@ -228,7 +229,7 @@ class Stories(unittest.TestCase):
         name, data = f"Murmex: {wide}", f'"{winpath(self.exe)}" {wide}'
         before, window = self.run_values(), Window(self)
         self.addCleanup(self.quit_all)  # the copy it starts is no story's program
-        first = window.type()  # Wine numbers the devices anew in each run
+        first = window.type()  # Wine's numbers may differ from one process to the next
         self.assertRegex(first, r"\d  ATI HDMI Output  <- chosen\n[^<]*\nRunning now: no ")
         number = re.search(rf"^ +(\d+)  {wide}$", first, re.M)[1]
         for typed, said in [
@@ -272,6 +273,7 @@ class Stories(unittest.TestCase):
         self.assertIn("No murmex.exe beside this program", stray.type(b"y"))
         self.assertEqual((self.run_values(), stray.type(b""), stray.proc.wait(30)),
                          (before, "\n", 0))
+
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
