@@ -142,8 +142,7 @@ int main() {
     Signin_Entries entries; // on the stack: a static would be stored as that many zero bytes
     Signin_List(&entries);
     Signin_Status status;
-    Signin_Check(&entries, settled ? name : tail, chosen, &status);
-    Signin_Tell(&status);
+    Signin_Tell(&entries, settled ? name : tail, chosen, &status);
 
     // Started from Explorer, the console is its own and closes with it: the one moment to ask.
     DWORD processes[2], mode;

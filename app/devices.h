@@ -37,9 +37,9 @@ struct Signin_Status {
 };
 
 void Signin_List(Signin_Entries* entries);
-void Signin_Check(const Signin_Entries* entries, const char* name, int chosen,
-                  Signin_Status* status);
-void Signin_Tell(const Signin_Status* status); // the two status lines
+// Finds the status and says it in two lines: running now, starts at sign-in.
+void Signin_Tell(const Signin_Entries* entries, const char* name, int chosen,
+                 Signin_Status* status);
 // Writes the entry for a settled name that has none and starts it unless a copy runs: every
 // outcome is said.
 void Signin_Add(const char* name, const Signin_Status* status);

@@ -88,8 +88,7 @@ bool SetUp(const char* typed, char* line) {
     Signin_Entries entries; // on the stack: a static would be stored as that many zero bytes
     Signin_List(&entries);
     Signin_Status status;
-    Signin_Check(&entries, name, chosen, &status);
-    Signin_Tell(&status);
+    Signin_Tell(&entries, name, chosen, &status);
     if (status.entry) {
         Say("It has a sign-in entry already: no second one is written.");
         return true;

@@ -107,8 +107,8 @@ void Signin_List(Signin_Entries* entries) {
     RegCloseKey(key);
 }
 
-void Signin_Check(const Signin_Entries* entries, const char* name, int chosen,
-                  Signin_Status* status) {
+void Signin_Tell(const Signin_Entries* entries, const char* name, int chosen,
+                 Signin_Status* status) {
     status->runningAs[0] = '\0';
     status->entry = nullptr;
     WAVEOUTCAPSA caps;
@@ -130,9 +130,6 @@ void Signin_Check(const Signin_Entries* entries, const char* name, int chosen,
     for (int i = 0; i < count && !status->runningAs[0]; ++i)
         if (Runs(names[i]))
             lstrcpynA(status->runningAs, names[i], APP_NAME_CHARS);
-}
-
-void Signin_Tell(const Signin_Status* status) {
     if (status->runningAs[0])
         Say("Running now: yes, murmex.exe holds the guard of [%s].", status->runningAs);
     else
