@@ -16,6 +16,7 @@ import subprocess
 import sys
 import termios
 import time
+import tty
 import unittest
 from pathlib import Path
 
@@ -72,6 +73,7 @@ class Window:
         self.master, slave = os.openpty()
         story.addCleanup(os.close, self.master)
         fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
+        tty.setraw(slave)  # Enter stays a carriage return before Wine's console takes the terminal
         # The 32-bit build's loader starts a program from a 64-bit process that shares its console:
         # the emulated 32-bit loader beside it starts the companion alone, as Explorer does.
         loader = os.path.join(os.path.dirname(story.stack.loader), "qemu-wine")
