@@ -22,6 +22,7 @@ struct Signin_Entry {
     char value[300];
     char data[640];
     char name[APP_NAME_CHARS];
+    bool off; // switched off in Task Manager's Startup apps: the value stays, Windows skips it
 };
 enum { SIGNIN_MAX_ENTRIES = 32 };
 struct Signin_Entries {
@@ -33,7 +34,7 @@ struct Signin_Entries {
 // every name that chooses the same device; for a name that chooses none, for that name alone.
 struct Signin_Status {
     char runningAs[APP_NAME_CHARS]; // empty when no copy holds a guard for it
-    const Signin_Entry* entry;      // nullptr when no entry starts it
+    const Signin_Entry* entry;      // nullptr when no entry is written for it; may be off
 };
 
 void Signin_List(Signin_Entries* entries);

@@ -111,7 +111,8 @@ bool RemoveOne(char* line) {
     }
     Say("Sign-in entries that start murmex.exe:");
     for (int i = 0; i < entries.count; ++i)
-        Say("%4d  \"%s\" = %s", i + 1, entries.entry[i].value, entries.entry[i].data);
+        Say("%4d  \"%s\" = %s%s", i + 1, entries.entry[i].value, entries.entry[i].data,
+            entries.entry[i].off ? "  (switched off)" : "");
     if (!Ask("Entry to remove (its number; Enter alone keeps them all): ", line))
         return false;
     UINT number;

@@ -10,6 +10,9 @@
 namespace {
 
 constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// Where Task Manager and Settings keep the switch of each Run value, under the value's name.
+constexpr char kApprovedKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 constexpr char kProgram[] = "murmex.exe";
 constexpr DWORD kStartWaitMs = 10000; // a start under load, or a slow virus scan, takes seconds
 
@@ -35,6 +38,16 @@ bool Runs(const char* name) {
     if (event)
         CloseHandle(event);
     return event != nullptr;
+}
+
+// Its first byte is even (2) while switched on and odd (3) once switched off; no value is on. The
+// value outlives its Run value, so a new entry of an old name may start out switched off.
+bool SwitchedOff(const char* value) {
+    BYTE approved[64];
+    DWORD bytes = sizeof approved;
+    return RegGetValueA(HKEY_CURRENT_USER, kApprovedKey, value, RRF_RT_REG_BINARY, nullptr,
+                        approved, &bytes) == ERROR_SUCCESS &&
+           bytes > 0 && (approved[0] & 1);
 }
 
 void SayRefused(const char* what, DWORD code) {
@@ -102,6 +115,7 @@ void Signin_List(Signin_Entries* entries) {
             continue;
         if (!App_SettleNames(tail, entry->name, guard))
             entry->name[0] = '\0'; // a copy that ends at once plays on nothing, but can be removed
+        entry->off = SwitchedOff(entry->value);
         ++entries->count;
     }
     RegCloseKey(key);
@@ -124,7 +138,7 @@ void Signin_Tell(const Signin_Entries* entries, const char* name, int chosen,
         if (!same)
             continue;
         names[count++] = entry->name;
-        if (!status->entry)
+        if (!status->entry || (status->entry->off && !entry->off))
             status->entry = entry;
     }
     for (int i = 0; i < count && !status->runningAs[0]; ++i)
@@ -134,8 +148,13 @@ void Signin_Tell(const Signin_Entries* entries, const char* name, int chosen,
         Say("Running now: yes, murmex.exe holds the guard of [%s].", status->runningAs);
     else
         Say("Running now: no murmex.exe plays on it.");
-    if (status->entry)
-        Say("Starts at sign-in: yes, \"%s\" = %s", status->entry->value, status->entry->data);
+    const Signin_Entry* entry = status->entry;
+    if (entry && entry->off)
+        Say("Starts at sign-in: no, \"%s\" = %s is switched off in Task Manager's Startup "
+            "apps: Enable there switches it on.",
+            entry->value, entry->data);
+    else if (entry)
+        Say("Starts at sign-in: yes, \"%s\" = %s", entry->value, entry->data);
     else
         Say("Starts at sign-in: no entry starts murmex.exe for it.");
 }
@@ -171,7 +190,12 @@ void Signin_Add(const char* name, const Signin_Status* status) {
         SayRefused("Windows refused the sign-in entry", result);
         return;
     }
-    Say("Starts at sign-in: yes, written \"%s\" = %s", value, commandLine);
+    if (SwitchedOff(value))
+        Say("Starts at sign-in: no, written \"%s\" = %s, but Task Manager's Startup apps keeps "
+            "this name switched off from an earlier entry: Enable there switches it on.",
+            value, commandLine);
+    else
+        Say("Starts at sign-in: yes, written \"%s\" = %s", value, commandLine);
     if (status->runningAs[0])
         Say("Running now: yes already, as [%s]: not started again.", status->runningAs);
     else

@@ -34,6 +34,7 @@ LOST = b"waveOutGetPosition failed: The device stopped playing.\r\n"
 # emulation): it ends with a stray code, output unwritten, when no program code runs.
 PULSE_ABORT = re.compile(rb"^Assertion '.*' failed at \.\./src/pulse/", re.M)
 RUN = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+SWITCHES = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
 ESCAPES = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\r")  # Wine's console draws with these
 PROMPTS = (b"Device:", b"(y/n)", b"keeps them all):")
 
@@ -251,14 +252,18 @@ class Stories(unittest.TestCase):
         self.assertEqual(self.run_values(), sorted(before + [(name, data)]), self.seen())
         self.assertEqual(self.rows("event", f"Murmex-{wide}"), [["held"]], self.seen())
         self.wait(lambda: self.stack.sinks().get("wide") == "RUNNING", "wide played")
+        self.stack.wine(["reg", "add", SWITCHES, "/v", name, "/t", "REG_BINARY", "/d",
+                         "03" + "00" * 11, "/f"], os.devnull).wait(timeout=60)  # Task Manager's
         for tail, said in [(b" MONITOR", f"Running now: yes, murmex.exe holds the guard of [{wide}]"
-                                         f'.\r\nStarts at sign-in: yes, "{name}" = {data}\r\n'),
+                                         f'.\r\nStarts at sign-in: no, "{name}" = {data} is '
+                                         "switched off in Task Manager's Startup apps: Enable "
+                                         "there switches it on.\r\n"),
                            (b" Speakers", "Running now: no murmex.exe plays on it.\r\nStarts at "
                                           "sign-in: no entry starts murmex.exe for it.\r\n")]:
             companion = self.start(tail, self.tool("devices"))
             self.ended(companion)  # from a prompt it asks nothing: the status lines come last
             self.assertTrue(companion.read(".out").decode("cp1252").endswith(said), self.seen())
-        self.assertIn(f'   1  "{name}" = {data}\n', window.type(b"-"))
+        self.assertIn(f'   1  "{name}" = {data}  (switched off)\n', window.type(b"-"))
         self.assertIn(f'Removed "{name}"', window.type(b"1"))
         self.assertIn(f"[{wide}].\nStarts at sign-in: no entry", window.type(b"MONITOR SPEAKERS"))
         self.assertIn("Nothing changed.", window.type(b"n"))  # a removed entry stops nothing
