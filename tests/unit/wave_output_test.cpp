@@ -4,6 +4,8 @@
 #include "fake_wave_out.h"
 #include "wave_lib.h"
 
+#include <thread>
+
 using fake::Op;
 
 namespace {
@@ -52,8 +54,9 @@ TEST(DeviceChoice, OpensTheFirstDeviceWhoseProductNameBeginsWithTheName) {
 
 // A stream primed on device 0, with the feeder asleep on its event; closed after the story.
 struct Feeder : ::testing::Test {
-    void Play(std::map<Op, std::vector<MMRESULT>> results = {}) {
-        fake::Reset({{kName}}, results);
+    void Play(std::map<Op, std::vector<MMRESULT>> results = {}, std::vector<DWORD> frames = {},
+              UINT timeType = 0) {
+        fake::Reset({{kName}}, results, frames, timeType);
         stream = WaveLib_Start(0);
         ASSERT_TRUE(stream && fake::AllQueued());
     }
@@ -93,9 +96,9 @@ TEST_F(Feeder, PrimesRequeuesAllThatIsHandedBackAndStopsWhenAsked) {
 struct EndCase {
     const char* story;
     std::map<Op, std::vector<MMRESULT>> results;
-    fake::Loss loss; // or the device goes away after the first look,
-    int countsHeld;  // and the service lets go of it at this device count,
-    bool forget;     // and forgets its handle
+    fake::Loss loss;     // or the device goes away after the first look,
+    int countsHeld;      // and the service lets go of it at this device count,
+    MMRESULT afterwards; // after which every call on the handle answers this
     const char* line;
     const char* trace; // from the hand-back of headers 1 to 3 up to the reset
 };
@@ -103,12 +106,12 @@ struct EndCase {
 // clang-format off
 const EndCase kEnds[] = {
     {"a failed re-queue: the headers after it are never looked at",
-     {{Op::Write, {0, 0, 0, 0, MMSYSERR_NOMEM}}}, fake::Loss::None, 0, false,
+     {{Op::Write, {0, 0, 0, 0, MMSYSERR_NOMEM}}}, fake::Loss::None, 0, 0,
      "waveOutWrite failed: error 7\n", "write1 text7 reset0"},
-    {"gone the Wine way, let go at the next device count", {}, fake::Loss::Wine, 1, false,
+    {"gone the Wine way, let go at the next device count", {}, fake::Loss::Wine, 1, 0,
      "waveOutGetPosition failed: The device stopped playing.\n", "write1 write2 write3 reset"},
     {"gone the Windows way, let go and forgotten at the second device count", {},
-     fake::Loss::Windows, 2, true, "waveOutGetPosition failed: error 6\n", "write1 write2 write3 text6 reset"},
+     fake::Loss::Windows, 2, MMSYSERR_INVALHANDLE, "waveOutGetPosition failed: error 6\n", "write1 write2 write3 text6 reset"},
 };
 // clang-format on
 
@@ -129,7 +132,7 @@ TEST_F(Feeder, AStreamThatEndsIsFreedOnceTheServiceHasLetGoOfItsDevice) {
                       fake::CallBack();
                       if (c.loss != fake::Loss::None &&
                           WaitUntil([] { return !fake::Args(Op::Position).empty(); }))
-                          fake::Lose(c.loss, c.countsHeld, c.forget);
+                          fake::Lose(c.loss, c.countsHeld, c.afterwards);
                       WaitForSingleObject(stream->feederThread, 10000);
                   }),
                   c.line);
@@ -155,6 +158,80 @@ TEST_F(Feeder, AStreamThatEndsIsFreedOnceTheServiceHasLetGoOfItsDevice) {
     }
     EXPECT_EQ(HandleCount(), handles - lost.size()); // their events
     EXPECT_TRUE(Freed(lost[0]) && Freed(lost[1]));
+}
+
+// Hours into a stream, its samples climb where Wine's bytes stand at 0xFFFFFFFF from 2^31 on, and
+// Windows' bytes, answered whatever was asked, wrap at 2^32: neither is taken for lost.
+TEST_F(Feeder, AStreamThatHasPlayedForHoursIsNotTakenForLost) {
+    for (UINT timeType : {0u, UINT{TIME_BYTES}}) {
+        const DWORD frames = (timeType ? 1u << 30 : 1u << 29) - 2 * 48000; // 2 looks before
+        EXPECT_EQ(Stdout([&] {
+                      ASSERT_NO_FATAL_FAILURE(Play({}, {frames}, timeType));
+                      EXPECT_TRUE(WaitUntil([] { return fake::Args(Op::Position).size() == 5; }));
+                  }),
+                  "");
+        EXPECT_EQ(WaitForSingleObject(stream->feederThread, 0), DWORD{WAIT_TIMEOUT});
+        Close();
+    }
+}
+
+struct LossCase {
+    fake::Loss way;
+    int countsHeld;
+    MMRESULT afterwards;
+};
+// clang-format off
+const LossCase kWeek[] = {
+    {fake::Loss::Windows, 1, 0}, {fake::Loss::Wine, 3, 0}, {fake::Loss::Frozen, 1, 0},
+    {fake::Loss::Windows, 2, MMSYSERR_INVALHANDLE}, {fake::Loss::Wine, 1, MMSYSERR_NODRIVER},
+    {fake::Loss::Windows, 6, MMSYSERR_NODRIVER}, {fake::Loss::Wine, 1, 0}, {fake::Loss::Frozen, 1, 0},
+    {fake::Loss::Wine, 4, MMSYSERR_INVALHANDLE}, {fake::Loss::Windows, 1, MMSYSERR_NODRIVER},
+    {fake::Loss::Wine, 2, MMSYSERR_NODRIVER}, {fake::Loss::Windows, 1, MMSYSERR_INVALHANDLE},
+};
+// clang-format on
+
+// A week of a receiver switched off and on, without the pauses: each stream is lost after its
+// first look and let go of in one of the service's ways (at the next device count or later, closed,
+// forgotten or deserted; or frozen, its reset handing all back), each loss reported once, the
+// device played again each time. Then it stays off: every record and event goes, and the attempts
+// end with nothing to retry, never calling the service for a stream already freed.
+TEST(Week, EveryLostStreamIsReportedOncePlayedAgainAndLetGoOf) {
+    fake::Reset({{kName}});
+    const DWORD handles = HandleCount();
+    std::thread off([] {
+        for (const LossCase& c : kWeek) {
+            WaitUntil([&c] {
+                const std::vector<fake::Call> calls = fake::Calls();
+                return fake::Args(Op::Open).size() == size_t(&c - kWeek + 1) &&
+                       calls.back().op == Op::Position;
+            });
+            fake::Lose(c.way, c.countsHeld, c.afterwards);
+        }
+    });
+    std::vector<WaveLib_Stream*> records;
+    std::string lines;
+    for (const LossCase& c : kWeek)
+        lines += c.way == fake::Loss::Windows
+                     ? "waveOutGetPosition failed: error 6\n"
+                     : "waveOutGetPosition failed: The device stopped playing.\n";
+    EXPECT_EQ(Stdout([&] {
+                  for (size_t i = 0; i < std::size(kWeek); ++i) {
+                      records.push_back(WaveLib_Open(kName));
+                      ASSERT_TRUE(records.back());
+                      WaveLib_Close(records.back());
+                  }
+              }),
+              lines);
+    off.join();
+    fake::Serve({});
+    for (int attempt = 0; attempt < 8; ++attempt)
+        EXPECT_EQ(WaveLib_Open(kName), nullptr);
+    const size_t from = fake::Calls().size();
+    EXPECT_EQ(WaveLib_Open(kName), nullptr);
+    EXPECT_EQ(fake::Trace(from), "devs");
+    for (WaveLib_Stream* record : records)
+        EXPECT_TRUE(Freed(record)) << record;
+    EXPECT_EQ(HandleCount(), handles);
 }
 
 } // namespace
