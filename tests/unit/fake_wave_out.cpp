@@ -318,9 +318,10 @@ MMRESULT WINAPI waveOutGetPosition(HWAVEOUT device, LPMMTIME time, UINT size) {
         return refused;
     if (open->loss == Loss::Windows)
         return MMSYSERR_NODRIVER;
-    const UINT type = g_script.timeType ? g_script.timeType : time->wType;
+    const UINT asked = time->wType, type = g_script.timeType ? g_script.timeType : asked;
     const ULONGLONG bytes = ULONGLONG{g_frames} * WAVELIB_BLOCK_ALIGN;
-    if (size != sizeof(MMTIME) || (type != TIME_MS && type != TIME_SAMPLES && type != TIME_BYTES))
+    if (size != sizeof(MMTIME) ||
+        (asked != TIME_MS && asked != TIME_SAMPLES && asked != TIME_BYTES))
         return MMSYSERR_INVALPARAM;
     time->wType = type; // u.ms, u.sample and u.cb share one place
     time->u.cb = type == TIME_MS                         ? static_cast<DWORD>(g_frames / 48)

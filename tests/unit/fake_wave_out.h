@@ -64,6 +64,7 @@ void Park(DWORD threadId);
 
 } // namespace fake
 
+const std::string kClose = " unprepare0 unprepare1 unprepare2 unprepare3 close"; // a tear-down
 // What the program writes to standard output while action runs, line ends as written.
 std::string Stdout(const std::function<void()>& action);
 bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs = 10000);
