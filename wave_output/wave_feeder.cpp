@@ -90,6 +90,7 @@ MMRESULT LookAtPlayback(WaveLib_Stream* stream, Watch* watch) {
 
 } // namespace
 
+// A header whose loop bits are clear was never armed, so never queued.
 bool WaveLib_AllHandedBack(WaveLib_Stream* stream) {
     for (WAVEHDR& header : stream->headers) {
         const LONG flags = InterlockedOr(FlagsOf(&header), 0);

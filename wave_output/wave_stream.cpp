@@ -31,8 +31,7 @@ bool CloseDevice(WaveLib_Stream* stream) {
 // the last WOM_DONE callback, which reads the record's event, runs on the service's thread: an
 // attempt's pause later it has long returned. Returns false, the record kept, otherwise.
 bool Release(WaveLib_Stream* stream) {
-    // One more close even then: a handle whose headers came back during the last one may take
-    // it now, and a deserted handle's refusal no longer keeps the record.
+    // A close first even then: a live handle whose headers came back after the last one takes it.
     if (!CloseDevice(stream) && !stream->handedBack) {
         stream->handedBack = WaveLib_AllHandedBack(stream);
         return false;
