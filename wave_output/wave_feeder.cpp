@@ -16,9 +16,11 @@ constexpr DWORD kLookIntervalMs = 1000;
 // Looks that may find a new stream still at 0 before it counts as lost: a start can be slow.
 constexpr int kStartLooks = 5;
 
-// What the last look saw. The position is compared for equality only, so its wrap at 2^32
-// bytes (6.2 hours at this rate) is a move like any other, and so is a change in any other
-// time format the service may answer with.
+// What the last look saw. The position is asked in samples: Wine answers its frame count as it
+// stands, where its bytes come from a signed 32-bit MulDiv that reads 0xFFFFFFFF from 2^31
+// bytes on (3.1 hours at this rate), a healthy stream standing still. It is compared for
+// equality only, so a wrap at 2^32 (24.8 days of samples, 6.2 hours of bytes) is a move like
+// any other, and so is a change in any other time format the service may answer with.
 struct Watch {
     DWORD position;
     int stillLooks; // looks in a row that found the position where it was
@@ -49,14 +51,23 @@ void ArmHeader(WaveLib_Stream* stream, WAVEHDR* header) {
     header->dwBufferLength = WAVELIB_BUFFER_BYTES;
 }
 
+// A header the service refuses never became its own: it gets its done bit back, so the
+// tear-down counts it among those handed back.
+MMRESULT QueueHeader(WaveLib_Stream* stream, WAVEHDR* header) {
+    ArmHeader(stream, header);
+    const MMRESULT result = waveOutWrite(stream->device, header, sizeof *header);
+    if (result != MMSYSERR_NOERROR)
+        InterlockedOr(FlagsOf(header), WHDR_DONE);
+    return result;
+}
+
 // One pass over the headers in order; stops at the first failed queue call
 // and leaves the headers after it alone.
 MMRESULT RequeueDoneHeaders(WaveLib_Stream* stream) {
     for (WAVEHDR& header : stream->headers) {
         if (!IsDone(&header))
             continue;
-        ArmHeader(stream, &header);
-        const MMRESULT result = waveOutWrite(stream->device, &header, sizeof header);
+        const MMRESULT result = QueueHeader(stream, &header);
         if (result != MMSYSERR_NOERROR)
             return result;
     }
@@ -66,17 +77,28 @@ MMRESULT RequeueDoneHeaders(WaveLib_Stream* stream) {
 // 0 while the stream plays; otherwise the position query's failure, or WAVELIB_STALLED.
 MMRESULT LookAtPlayback(WaveLib_Stream* stream, Watch* watch) {
     MMTIME time = {};
-    time.wType = TIME_BYTES;
+    time.wType = TIME_SAMPLES;
     const MMRESULT result = waveOutGetPosition(stream->device, &time, sizeof time);
     if (result != MMSYSERR_NOERROR)
         return result;
-    watch->stillLooks = time.u.cb == watch->position ? watch->stillLooks + 1 : 0;
-    watch->position = time.u.cb;
-    return watch->stillLooks >= (time.u.cb == 0 ? kStartLooks : 1) ? WAVELIB_STALLED
-                                                                   : MMSYSERR_NOERROR;
+    // Whatever format came back, its value shares this place.
+    watch->stillLooks = time.u.sample == watch->position ? watch->stillLooks + 1 : 0;
+    watch->position = time.u.sample;
+    return watch->stillLooks >= (time.u.sample == 0 ? kStartLooks : 1) ? WAVELIB_STALLED
+                                                                       : MMSYSERR_NOERROR;
 }
 
 } // namespace
+
+// A header whose loop bits are clear was never armed, so never queued.
+bool WaveLib_AllHandedBack(WaveLib_Stream* stream) {
+    for (WAVEHDR& header : stream->headers) {
+        const LONG flags = InterlockedOr(FlagsOf(&header), 0);
+        if ((flags & WHDR_INQUEUE) || ((flags & WHDR_BEGINLOOP) && !(flags & WHDR_DONE)))
+            return false;
+    }
+    return true;
+}
 
 // Runs on the service's thread: touches nothing but the event.
 void CALLBACK WaveLib_WaveOutProc(HWAVEOUT, UINT message, DWORD_PTR instance, DWORD_PTR,
@@ -91,8 +113,7 @@ MMRESULT WaveLib_SetupAudio(WaveLib_Stream* stream) {
         header.lpData = reinterpret_cast<LPSTR>(stream->silence);
         waveOutPrepareHeader(stream->device, &header,
                              sizeof header); // a failure shows in the write
-        ArmHeader(stream, &header);
-        const MMRESULT result = waveOutWrite(stream->device, &header, sizeof header);
+        const MMRESULT result = QueueHeader(stream, &header);
         if (result != MMSYSERR_NOERROR)
             return result; // earlier headers stay queued until the reset
     }

@@ -22,7 +22,9 @@
 // WaveLib_Close sets such a stream aside whole, its completion event open, and
 // every later WaveLib_Open tries again to close it once it has read the device
 // list (which is when Windows is reported to desert the handles of devices
-// that have gone). The record is freed only after a close the service accepts.
+// that have gone). The record is freed after a close the service accepts, or
+// at the attempt after one that found every header handed back, whatever the
+// close answers: a deserted handle may refuse every call for ever.
 //
 // No lock is used. A header belongs to the service while it is queued and to
 // the feeder while WHDR_DONE is set, so its fields are never written by both
@@ -55,6 +57,7 @@ struct WaveLib_Stream {
     WAVEHDR headers[WAVELIB_HEADER_COUNT];
     BYTE silence[WAVELIB_BUFFER_BYTES]; // never written after the allocation
     WaveLib_Stream* next;               // while set aside: the next one set aside
+    bool handedBack; // while set aside: an attempt found every header handed back
 };
 
 // Returns the stream after its feeder has ended, or nullptr when no device
@@ -78,6 +81,9 @@ WaveLib_Stream* WaveLib_Start(UINT deviceId);
 void CALLBACK WaveLib_WaveOutProc(HWAVEOUT device, UINT message, DWORD_PTR instance,
                                   DWORD_PTR param1, DWORD_PTR param2);
 MMRESULT WaveLib_SetupAudio(WaveLib_Stream* stream);
+// True when the service holds no header: none is in its queue, and each the feeder queued is
+// marked done. The done bit is set just before the WOM_DONE callback runs, not after it.
+bool WaveLib_AllHandedBack(WaveLib_Stream* stream);
 DWORD WINAPI WaveLib_FeedThread(LPVOID stream);
 
 // Device choice: true when productName begins with deviceName, ASCII letters

@@ -8,7 +8,7 @@ char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Streams the service has not let go of, each whole until a close goes through. Only the
+// Streams the service has not let go of, each whole until Release frees it. Only the
 // watcher's thread touches the list, through WaveLib_Open and WaveLib_Close.
 WaveLib_Stream* g_setAside;
 
@@ -25,12 +25,21 @@ bool CloseDevice(WaveLib_Stream* stream) {
     return result == MMSYSERR_NOERROR || result == MMSYSERR_INVALHANDLE;
 }
 
-// Only after the close: until then the service may still call back, and the callback sets
-// this event.
-void FreeStream(WaveLib_Stream* stream) {
+// Frees the record once the service can no longer reach it: its close went through, or the
+// attempt before this one found every header handed back. The service then holds nothing that
+// points into the record and calls back for nothing more, but the done bits are set just before
+// the last WOM_DONE callback, which reads the record's event, runs on the service's thread: an
+// attempt's pause later it has long returned. Returns false, the record kept, otherwise.
+bool Release(WaveLib_Stream* stream) {
+    // A close first even then: a live handle whose headers came back after the last one takes it.
+    if (!CloseDevice(stream) && !stream->handedBack) {
+        stream->handedBack = WaveLib_AllHandedBack(stream);
+        return false;
+    }
     if (stream->completionEvent)
         CloseHandle(stream->completionEvent);
     LocalFree(stream);
+    return true;
 }
 
 // The reset again first: it is what hands queued headers back, and it may succeed now where
@@ -38,13 +47,12 @@ void FreeStream(WaveLib_Stream* stream) {
 void CloseSetAside() {
     for (WaveLib_Stream** link = &g_setAside; *link;) {
         WaveLib_Stream* stream = *link;
+        WaveLib_Stream* next = stream->next; // read before Release may free it
         waveOutReset(stream->device);
-        if (CloseDevice(stream)) {
-            *link = stream->next;
-            FreeStream(stream);
-        } else {
+        if (Release(stream))
+            *link = next;
+        else
             link = &stream->next;
-        }
     }
 }
 
@@ -134,9 +142,7 @@ void WaveLib_Close(WaveLib_Stream* stream) {
         WaitForSingleObject(stream->feederThread, INFINITE);
         CloseHandle(stream->feederThread);
     }
-    if (CloseDevice(stream)) {
-        FreeStream(stream);
-    } else {
+    if (!Release(stream)) {
         stream->next = g_setAside;
         g_setAside = stream;
     }

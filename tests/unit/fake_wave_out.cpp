@@ -19,8 +19,8 @@ struct Opening {            // what the service keeps of one open
     WaveLib_Stream* stream; // the instance data
     LPDRVCALLBACK callback;
     Loss loss;
-    int countsHeld; // while lost: device counts until the service lets go of the handle
-    bool forget;    // and then forgets the handle, rather than let it be closed
+    int countsHeld;      // while lost: device counts until the service lets go of the handle
+    MMRESULT afterwards; // and then the answer to every call on it
     bool closed;
 };
 constexpr UINT_PTR kFirstHandle = 0x5000;
@@ -30,10 +30,10 @@ std::mutex g_lock;
 struct Script {
     std::vector<Device> devices;
     std::map<Op, std::vector<MMRESULT>> results;
-    std::vector<DWORD> positions;
+    std::vector<DWORD> frames;
     UINT timeType;
 } g_script;
-DWORD g_position;
+DWORD g_frames;
 std::atomic<DWORD> g_parked;
 std::vector<Call> g_calls;
 std::vector<Opening> g_opens; // handle kFirstHandle + i is g_opens[i]; the last is the last open
@@ -70,6 +70,11 @@ Opening* Find(HWAVEOUT device) {
     const UINT_PTR index = reinterpret_cast<UINT_PTR>(device) - kFirstHandle;
     Opening* open = index < g_opens.size() && !g_opens[index].closed ? &g_opens[index] : nullptr;
     return open && Alive(*open) ? open : nullptr;
+}
+
+// What a call on the handle answers before anything else: 0 while the service serves it.
+MMRESULT Refusal(const Opening* open) {
+    return !open ? MMSYSERR_INVALHANDLE : open->countsHeld ? 0 : open->afterwards;
 }
 
 // The header's index in whichever record it belongs to, for the log; -1: none.
@@ -111,9 +116,9 @@ int Queued(const Opening& open) {
 } // namespace
 
 void Reset(std::vector<Device> devices, std::map<Op, std::vector<MMRESULT>> results,
-           std::vector<DWORD> positions, UINT timeType) {
+           std::vector<DWORD> frames, UINT timeType) {
     Lock lock(g_lock);
-    g_script = {std::move(devices), std::move(results), std::move(positions), timeType};
+    g_script = {std::move(devices), std::move(results), std::move(frames), timeType};
     g_calls.clear();
 }
 
@@ -122,10 +127,10 @@ void Serve(std::vector<Device> devices) {
     g_script.devices = std::move(devices);
 }
 
-void Lose(Loss way, int countsHeld, bool forget) {
+void Lose(Loss way, int countsHeld, MMRESULT afterwards) {
     Lock lock(g_lock);
     Opening& open = g_opens.back();
-    std::tie(open.loss, open.countsHeld, open.forget) = std::tuple(way, countsHeld, forget);
+    std::tie(open.loss, open.countsHeld, open.afterwards) = std::tuple(way, countsHeld, afterwards);
 }
 
 std::vector<Call> Calls() {
@@ -213,10 +218,10 @@ UINT WINAPI waveOutGetNumDevs() {
     Lock lock(g_lock);
     Record(Op::Devs, 0);
     for (Opening& open : g_opens)
-        if (open.loss != Loss::None && !open.closed && --open.countsHeld == 0) {
+        if (!open.closed && open.countsHeld > 0 && --open.countsHeld == 0) {
             for (int index = 0; index < WAVELIB_HEADER_COUNT; ++index)
                 HandBackLocked(open, index, true);
-            open.closed = open.forget;
+            open.closed = open.afterwards == MMSYSERR_INVALHANDLE;
         }
     return static_cast<UINT>(g_script.devices.size());
 }
@@ -238,7 +243,7 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT id, LPCWAVEFORMATEX format, 
     Lock lock(g_lock);
     auto* stream = reinterpret_cast<WaveLib_Stream*>(instance);
     g_opens.push_back(
-        {stream, reinterpret_cast<LPDRVCALLBACK>(callback), Loss::None, 0, false, false});
+        {stream, reinterpret_cast<LPDRVCALLBACK>(callback), Loss::None, -1, 0, false});
     *handle = reinterpret_cast<HWAVEOUT>(kFirstHandle + g_opens.size() - 1);
     const WAVEFORMATEX pcm = {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
     MMRESULT result = Record(Op::Open, static_cast<int>(id));
@@ -253,8 +258,8 @@ MMRESULT Prepare(Op op, HWAVEOUT device, LPWAVEHDR header, UINT size) {
     Opening* open = Find(device);
     const DWORD flags = Flags(header);
     Record(op, IndexOf(header), flags);
-    if (!open)
-        return MMSYSERR_INVALHANDLE;
+    if (const MMRESULT refused = Refusal(open))
+        return refused;
     if (flags & WHDR_INQUEUE)
         return WAVERR_STILLPLAYING;
     const DWORD prepared = size == sizeof(WAVEHDR) ? WHDR_PREPARED : 0;
@@ -275,8 +280,8 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size) {
     Opening* open = Find(device);
     const DWORD flags = Flags(header);
     const MMRESULT scripted = Record(Op::Write, IndexOf(header), flags);
-    if (!open)
-        return MMSYSERR_INVALHANDLE;
+    if (const MMRESULT refused = Refusal(open))
+        return refused;
     if (open->loss == Loss::Windows)
         return MMSYSERR_NODRIVER;
     if (flags & WHDR_INQUEUE)
@@ -292,9 +297,9 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT device) {
     Lock lock(g_lock);
     Opening* open = Find(device);
     MMRESULT result = Record(Op::Reset, 0);
-    if (!open)
-        return MMSYSERR_INVALHANDLE;
-    if (open->loss != Loss::None) // a lost device hands nothing back
+    if (const MMRESULT refused = Refusal(open))
+        return refused;
+    if (open->loss == Loss::Windows || open->loss == Loss::Wine) // a lost device hands nothing back
         return open->loss == Loss::Wine ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
     for (int index = 0; !result && index < WAVELIB_HEADER_COUNT; ++index)
         g_calls.back().arg |= HandBackLocked(*open, index, true) ? 1 << index : 0;
@@ -307,16 +312,22 @@ MMRESULT WINAPI waveOutGetPosition(HWAVEOUT device, LPMMTIME time, UINT size) {
     Lock lock(g_lock);
     Opening* open = Find(device);
     if (open && open->loss == Loss::None) // a lost device's position leaves the script alone
-        g_position = Next(g_script.positions, g_position + 4800);
-    const MMRESULT scripted = Record(Op::Position, static_cast<int>(g_position));
-    if (!open)
-        return MMSYSERR_INVALHANDLE;
+        g_frames = Next(g_script.frames, g_frames + 48000);
+    const MMRESULT scripted = Record(Op::Position, static_cast<int>(g_frames));
+    if (const MMRESULT refused = Refusal(open))
+        return refused;
     if (open->loss == Loss::Windows)
         return MMSYSERR_NODRIVER;
-    if (size != sizeof(MMTIME) || time->wType != TIME_BYTES)
+    const UINT asked = time->wType, type = g_script.timeType ? g_script.timeType : asked;
+    const ULONGLONG bytes = ULONGLONG{g_frames} * WAVELIB_BLOCK_ALIGN;
+    if (size != sizeof(MMTIME) ||
+        (asked != TIME_MS && asked != TIME_SAMPLES && asked != TIME_BYTES))
         return MMSYSERR_INVALPARAM;
-    time->wType = g_script.timeType;
-    time->u.cb = g_position; // u.ms, u.sample and u.ticks share its place
+    time->wType = type; // u.ms, u.sample and u.cb share one place
+    time->u.cb = type == TIME_MS                         ? static_cast<DWORD>(g_frames / 48)
+                 : type == TIME_SAMPLES                  ? g_frames
+                 : g_script.timeType || bytes <= MAXLONG ? static_cast<DWORD>(bytes)
+                                                         : 0xFFFFFFFF;
     return scripted;
 }
 
@@ -324,8 +335,8 @@ MMRESULT WINAPI waveOutClose(HWAVEOUT device) {
     Lock lock(g_lock);
     Opening* open = Find(device);
     Record(Op::Close, 0);
-    if (!open)
-        return MMSYSERR_INVALHANDLE;
+    if (const MMRESULT refused = Refusal(open))
+        return refused;
     if (Queued(*open))
         return WAVERR_STILLPLAYING;
     open->closed = true;

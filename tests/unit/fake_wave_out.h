@@ -31,17 +31,20 @@ struct Device {
 };
 
 // Forgets all but the handles it holds. Calls answer with their scripted results, then succeed (a
-// failed reset hands nothing back); looks with the positions, then moving ones, in timeType.
+// failed reset hands nothing back). Looks find the frames played (the script's, then a second more
+// a look) in the format asked, Wine's way: bytes stand at 0xFFFFFFFF from 2^31 on; or, Windows
+// answering another format than asked, always in timeType, wrapping at 2^32.
 void Reset(std::vector<Device> devices, std::map<Op, std::vector<MMRESULT>> results = {},
-           std::vector<DWORD> positions = {}, UINT timeType = TIME_BYTES);
+           std::vector<DWORD> frames = {}, UINT timeType = 0);
 void Serve(std::vector<Device> devices); // the list changes under a running program
 
 // The last open's device goes away, the Windows way (position and write fail with 6, the reset
 // succeeds) or Wine's (the position stands still, the reset fails), handing nothing back, until the
-// countsHeld-th device count from now: then each queued header comes back with a WOM_DONE, and the
-// handle can be closed or, with forget, is no longer the service's.
-enum class Loss { None, Windows, Wine };
-void Lose(Loss way, int countsHeld = 1, bool forget = false);
+// countsHeld-th device count from now: then each queued header comes back with a WOM_DONE, and
+// every call on the handle answers `afterwards`: 0 as before (it can be closed), 5 (it is no longer
+// the service's) or 6 (deserted, for ever). A frozen stream only stands still: its reset hands all.
+enum class Loss { None, Windows, Wine, Frozen };
+void Lose(Loss way, int countsHeld = 1, MMRESULT afterwards = MMSYSERR_NOERROR);
 std::vector<Call> Calls();
 std::vector<int> Args(Op op);
 // The log from call `from` on, looks left out, a word a call ("devs caps0 open0 text3 reset01"):
@@ -61,6 +64,7 @@ void Park(DWORD threadId);
 
 } // namespace fake
 
+const std::string kClose = " unprepare0 unprepare1 unprepare2 unprepare3 close"; // a tear-down
 // What the program writes to standard output while action runs, line ends as written.
 std::string Stdout(const std::function<void()>& action);
 bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs = 10000);
