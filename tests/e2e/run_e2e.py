@@ -158,8 +158,11 @@ class Stories(unittest.TestCase):
             self.wait(lambda: self.stack.sinks().get("hdmi") == "RUNNING", "hdmi played", timeout=8)
             print(f"hdmi RUNNING {time.monotonic() - back:.1f} s after its return", file=sys.stderr)
             self.assertEqual(self.stack.sink_inputs("index").get("spk"), kept, self.seen())
-        self.quit_all()
-        self.assertEqual(self.ended(program), 0, self.seen())
+        # Its server stopped, Wine's audio thread dies inside a call at the end and takes the
+        # process with it before Wine's C runtime writes out: the lines are the program's to write.
+        with self.stack.pulse_stopped():
+            self.quit_all()
+            self.assertEqual(self.ended(program), 0, self.seen())
         # A line a loss, and one a refused open while the sink was gone: every open but three.
         lines = program.read(".out").splitlines(keepends=True)
         refused = [NOT_ENABLED] * (program.calls("waveOutOpen") - 3)
