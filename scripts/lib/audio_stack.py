@@ -74,23 +74,23 @@ class Stack:
 
     # Processes ---------------------------------------------------------------------------
 
-    def spawn(self, argv, out, err=None, env=None, **popen):
+    def spawn(self, argv, out, err=None, env=None, stdin=subprocess.DEVNULL, **popen):
         """Starts a process with the stack's environment in a session of its own (a Ctrl-C
         meant for the caller does not reach it). Output goes to files or a terminal given by
         descriptor, never to pipes: Wine's background processes inherit descriptors and would
-        hold a pipe open."""
+        hold a pipe open. Input is empty unless given (subprocess.PIPE: the caller's to write)."""
         err = err or out
         with open(out, "ab", closefd=not isinstance(out, int)) as stdout, \
                 open(err, "ab", closefd=not isinstance(err, int)) as stderr:
-            proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+            proc = subprocess.Popen(argv, stdin=stdin, stdout=stdout, stderr=stderr,
                                     env=dict(self.env, **(env or {})), cwd=self.root,
                                     start_new_session=True, **popen)
         self.procs.append(proc)
         return proc
 
-    def wine(self, args, out, err=None, env=None):
+    def wine(self, args, out, err=None, env=None, stdin=subprocess.DEVNULL):
         """Runs a Windows program through the loader; the Popen's PID is the Wine process."""
-        return self.spawn([self.loader, *args], out, err, env)
+        return self.spawn([self.loader, *args], out, err, env, stdin)
 
     def rows(self, args):
         """Runs a Windows program to its end: its output lines split at tabs. A failed run is
