@@ -80,7 +80,7 @@ class Stories(unittest.TestCase):
     def quit_all(self, program):
         """WM_QUIT to every program's window, a normal end, from a tool already running when
         PulseAudio stops (which stalls every stream a second on); `program`'s exit code."""
-        out = os.path.join(self.dir, "quit")
+        out = os.path.join(self.dir, f"quit.{len(self.programs)}")  # a retry has more
         tool = self.stack.wine([self.tool("window"), "quit-on-enter"], out, stdin=subprocess.PIPE)
         self.wait(lambda: os.path.getsize(out), "the quit tool", timeout=60)
         with self.stack.pulse_stopped():
