@@ -2,6 +2,8 @@
 // and a message loop for the rest of the program's life. The program has no
 // orderly stop of its own: a quit message posted by someone else ends the
 // loop, and the process ends with the watcher and any open stream inside it.
+#include <stdio.h>
+
 #include <windows.h>
 
 #include "command_line.h"
@@ -54,5 +56,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+    // Written here, not by exit: Wine's C runtime writes only at DLL detach, which may never come.
+    fflush(stdout);
     return 0;
 }

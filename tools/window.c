@@ -1,14 +1,16 @@
 // Without arguments, lists every top-level window of class "MurmexClass" or titled
 // "MurmexWindow" as "PID<TAB>CLASS<TAB>TITLE<TAB>visible|hidden". With "quit PID", posts WM_QUIT
 // to that process's window, which ends its message loop and so the program, normally; exits 1
-// when the process has no such window.
+// when the process has no such window. With "quit-on-enter", prints "ready" and, once a line
+// comes on its standard input, posts WM_QUIT to every such window: programs end the moment the
+// caller chooses, without a Wine start between; exits 1 when there was no window.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 static DWORD quit_pid;
-static int quit_posted;
+static int quit_every, quit_posted;
 
 static BOOL CALLBACK visit(HWND window, LPARAM unused) {
     (void)unused;
@@ -20,10 +22,10 @@ static BOOL CALLBACK visit(HWND window, LPARAM unused) {
     }
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (!quit_pid) {
+    if (!quit_pid && !quit_every) {
         printf("%lu\t%s\t%s\t%s\n", pid, class_name, title,
                IsWindowVisible(window) ? "visible" : "hidden");
-    } else if (pid == quit_pid && PostMessageA(window, WM_QUIT, 0, 0)) {
+    } else if ((quit_every || pid == quit_pid) && PostMessageA(window, WM_QUIT, 0, 0)) {
         quit_posted = 1;
     }
     return TRUE;
@@ -32,10 +34,18 @@ static BOOL CALLBACK visit(HWND window, LPARAM unused) {
 int main(int argc, char** argv) {
     if (argc == 3 && strcmp(argv[1], "quit") == 0) {
         quit_pid = strtoul(argv[2], NULL, 10);
+    } else if (argc == 2 && strcmp(argv[1], "quit-on-enter") == 0) {
+        char line[8];
+        printf("ready\n");
+        fflush(stdout);
+        quit_every = fgets(line, sizeof line, stdin) != NULL;
+        if (!quit_every) {
+            return 2;
+        }
     } else if (argc != 1) {
-        fprintf(stderr, "usage: murmex-window [quit PID]\n");
+        fprintf(stderr, "usage: murmex-window [quit PID | quit-on-enter]\n");
         return 2;
     }
     EnumWindows(visit, 0);
-    return quit_pid && !quit_posted;
+    return (quit_pid || quit_every) && !quit_posted;
 }

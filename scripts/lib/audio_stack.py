@@ -31,12 +31,13 @@ def wait_for(condition, timeout, what, describe=None):
     return value
 
 
-def _zombie(pid):
+def _state(pid):
+    """The process's state letter (R, S, T stopped, Z zombie, ...); Z once it is gone."""
     try:
         with open(f"/proc/{pid}/stat") as stat:
-            return stat.read().rsplit(")", 1)[1].split()[0] == "Z"
+            return stat.read().rsplit(")", 1)[1].split()[0]
     except OSError:
-        return True
+        return "Z"
 
 
 class Stack:
@@ -73,23 +74,23 @@ class Stack:
 
     # Processes ---------------------------------------------------------------------------
 
-    def spawn(self, argv, out, err=None, env=None, **popen):
+    def spawn(self, argv, out, err=None, env=None, stdin=subprocess.DEVNULL, **popen):
         """Starts a process with the stack's environment in a session of its own (a Ctrl-C
         meant for the caller does not reach it). Output goes to files or a terminal given by
         descriptor, never to pipes: Wine's background processes inherit descriptors and would
-        hold a pipe open."""
+        hold a pipe open. Input is empty unless given (subprocess.PIPE: the caller's to write)."""
         err = err or out
         with open(out, "ab", closefd=not isinstance(out, int)) as stdout, \
                 open(err, "ab", closefd=not isinstance(err, int)) as stderr:
-            proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+            proc = subprocess.Popen(argv, stdin=stdin, stdout=stdout, stderr=stderr,
                                     env=dict(self.env, **(env or {})), cwd=self.root,
                                     start_new_session=True, **popen)
         self.procs.append(proc)
         return proc
 
-    def wine(self, args, out, err=None, env=None):
+    def wine(self, args, out, err=None, env=None, stdin=subprocess.DEVNULL):
         """Runs a Windows program through the loader; the Popen's PID is the Wine process."""
-        return self.spawn([self.loader, *args], out, err, env)
+        return self.spawn([self.loader, *args], out, err, env, stdin)
 
     def rows(self, args):
         """Runs a Windows program to its end: its output lines split at tabs. A failed run is
@@ -152,7 +153,7 @@ class Stack:
         pids = []
         for entry in filter(str.isdigit, os.listdir("/proc")):
             with contextlib.suppress(OSError), open(f"/proc/{entry}/environ", "rb") as environ:
-                if mark in b"\0" + environ.read() and not _zombie(entry):
+                if mark in b"\0" + environ.read() and _state(entry) != "Z":
                     pids.append(int(entry))
         return pids
 
@@ -166,13 +167,23 @@ class Stack:
                          "load-module module-suspend-on-idle timeout=1\n")
         # Not real-time: a sink filled with a few hundred streams keeps the server's I/O thread
         # busy past the kernel's real-time budget, which kills the server without a word.
-        self.spawn(["pulseaudio", "-n", "-F", conf, "--daemonize=no", "--exit-idle-time=-1",
-                    "--use-pid-file=no", "--disable-shm=yes", "--realtime=no"],
-                   self.path("pulse.log"))
+        self.pulse = self.spawn(
+            ["pulseaudio", "-n", "-F", conf, "--daemonize=no", "--exit-idle-time=-1",
+             "--use-pid-file=no", "--disable-shm=yes", "--realtime=no"], self.path("pulse.log"))
         wait_for(lambda: self.pactl("info", check=False).returncode == 0, 20, "PulseAudio")
         for name, description in sinks:
             self.descriptions[name] = description
             self.switch_on(name)
+
+    @contextlib.contextmanager
+    def pulse_stopped(self):
+        """Stops the PulseAudio server (SIGSTOP) for the body of a with statement and lets it go on
+        after it: every client's call into the server waits that long."""
+        os.kill(self.pulse.pid, signal.SIGSTOP)
+        try:
+            yield
+        finally:
+            os.kill(self.pulse.pid, signal.SIGCONT)
 
     def switch_on(self, name):
         """Loads the sink under its name and description, as a receiver switched on brings its
@@ -208,6 +219,8 @@ class Stack:
 
     def describe(self):
         """What the audio side looks like now, for failure messages."""
+        if _state(self.pulse.pid) == "T":
+            return "PulseAudio is stopped"
         try:
             sinks = ", ".join(f"{n} ({self.descriptions.get(n, '?')}): {state}"
                               for n, state in self.sinks().items())

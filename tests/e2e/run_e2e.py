@@ -128,10 +128,17 @@ class Stories(unittest.TestCase):
         self.assertIsNotNone(rows, f"murmex-{name} {args} failed\n{self.seen()}")
         return rows
 
-    def quit_all(self):
-        """WM_QUIT to every program's window: a normal end, which writes out standard output."""
-        for row in self.rows("window"):
-            self.rows("window", "quit", row[0])
+    def quit_all(self, program):
+        """WM_QUIT to every program's window, a normal end, from a tool already running when
+        PulseAudio stops (which stalls every stream a second on); `program`'s exit code."""
+        out = os.path.join(self.dir, f"quit.{len(self.programs)}")  # a retry has more
+        tool = self.stack.wine([self.tool("window"), "quit-on-enter"], out, stdin=subprocess.PIPE)
+        self.wait(lambda: os.path.getsize(out), "the quit tool", timeout=60)
+        with self.stack.pulse_stopped():
+            time.sleep(0.2)  # for Wine's audio thread of each stream to wait on the server
+            tool.communicate(b"\n", timeout=60)
+            self.assertEqual(tool.returncode, 0, "no window took the quit")
+            return self.ended(program)
 
     def ended(self, program):
         """Its exit code, once it has ended (a start or an end under emulation can be slow)."""
@@ -210,8 +217,9 @@ class Stories(unittest.TestCase):
             self.wait(lambda: self.stack.sinks().get("hdmi") == "RUNNING", "hdmi played", timeout=8)
             print(f"hdmi RUNNING {time.monotonic() - back:.1f} s after its return", file=sys.stderr)
             self.assertEqual(self.stack.sink_inputs("index").get("spk"), kept, self.seen())
-        self.quit_all()
-        self.assertEqual(self.ended(program), 0, self.seen())
+        # Its server stopped, Wine's audio thread dies inside a call at the end and takes the
+        # process with it before Wine's C runtime writes out: the lines are the program's to write.
+        self.assertEqual(self.quit_all(program), 0, self.seen())
         # A line a loss, and one a refused open while the sink was gone: every open but three.
         lines = program.read(".out").splitlines(keepends=True)
         refused = [NOT_ENABLED] * (program.calls("waveOutOpen") - 3)
@@ -231,7 +239,8 @@ class Stories(unittest.TestCase):
         wide = "Monitor Speakers With A Very Lo"
         name, data = f"Murmex: {wide}", f'"{winpath(self.exe)}" {wide}'
         before, window = self.run_values(), Window(self)
-        self.addCleanup(self.quit_all)  # the copy it starts is no story's program
+        # The copy it starts is no story's program: its window takes the quit.
+        self.addCleanup(lambda: [self.rows("window", "quit", row[0]) for row in self.rows("window")])
         first = window.type()  # Wine's numbers may differ from one process to the next
         self.assertRegex(first, r"\d  ATI HDMI Output  <- chosen\n[^<]*\nRunning now: no ")
         number = re.search(rf"^ +(\d+)  {wide}$", first, re.M)[1]
