@@ -240,7 +240,8 @@ class Stories(unittest.TestCase):
         name, data = f"Murmex: {wide}", f'"{winpath(self.exe)}" {wide}'
         before, window = self.run_values(), Window(self)
         # The copy it starts is no story's program: its window takes the quit.
-        self.addCleanup(lambda: [self.rows("window", "quit", pid) for pid, *_ in self.rows("window")])
+        self.addCleanup(lambda: [self.rows("window", "quit", pid)
+                                 for pid, *_ in self.rows("window")])
         first = window.type()  # Wine's numbers may differ from one process to the next
         self.assertRegex(first, r"\d  ATI HDMI Output  <- chosen\n[^<]*\nRunning now: no ")
         number = re.search(rf"^ +(\d+)  {wide}$", first, re.M)[1]
