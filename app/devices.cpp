@@ -13,6 +13,7 @@
 namespace {
 
 constexpr size_t kProductNameChars = MAXPNAMELEN - 1; // what szPname keeps of a product name
+constexpr int kLineChars = 1024 + 2; // wvsprintfA writes at most 1024 characters, then CR LF
 
 // The names are bytes of the ANSI code page, which a console does not show unless it happens to
 // use it: a console gets them as UTF-16, a file or pipe the very bytes a name is typed as.
@@ -20,8 +21,8 @@ void WriteBytes(const char* text, int length) {
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode, written;
     if (GetConsoleMode(out, &mode)) {
-        WCHAR wide[1024 + 2];
-        const int chars = MultiByteToWideChar(CP_ACP, 0, text, length, wide, 1024 + 2);
+        WCHAR wide[kLineChars];
+        const int chars = MultiByteToWideChar(CP_ACP, 0, text, length, wide, kLineChars);
         WriteConsoleW(out, wide, static_cast<DWORD>(chars), &written, nullptr);
     } else {
         WriteFile(out, text, static_cast<DWORD>(length), &written, nullptr);
@@ -39,7 +40,7 @@ void Write(const char* text) {
 }
 
 void Say(const char* format, ...) {
-    char line[1024 + 2]; // wvsprintfA writes at most 1024 characters
+    char line[kLineChars];
     va_list args;
     va_start(args, format);
     int length = wvsprintfA(line, format, args);

@@ -7,7 +7,8 @@
 
 // printf holds the stream lock for the whole call, so lines written by the
 // watcher and a feeder never interleave. Standard output is never flushed
-// here: on a console each line goes out at once, into a file at exit.
+// here: on a console each line goes out at once, into a file in blocks and
+// the rest when WinMain writes it out at its end.
 void WaveLib_ReportFailure(const char* format, MMRESULT result) {
     if (result == WAVELIB_STALLED) {
         printf(format, "The device stopped playing.");
