@@ -1,9 +1,6 @@
-// murmex-devices: lists the wave-out devices and tells which one murmex.exe would play on with
-// the same command tail, or why none, whether a copy runs for that device and whether one starts
-// at sign-in. Double-clicked, alone on its console, it then asks for a device and sets murmex.exe
-// up to start with Windows. The tail is read, settled and matched by murmex.exe's own functions,
-// so the answer cannot drift from the program's choice; only the advice for a name that chooses
-// nothing is this program's own.
+// murmex-devices' console lines, its device list and its verdict on a name. The tail is read,
+// settled and matched by murmex.exe's own functions, so the answer cannot drift from the
+// program's choice; only the advice for a name that chooses nothing is this program's own.
 #include <windows.h>
 #include <mmsystem.h>
 
@@ -93,11 +90,7 @@ void Devices_Advise(const char* name) {
         Say("Mended to [%s], it would choose no device either.", settled);
 }
 
-namespace {
-
-// The device list with the chosen one marked, and the verdict on one name: the device it chooses
-// or -1. The name is a settled name, or a tail murmex.exe would refuse (settled false).
-int Verdict(const char* name, bool settled, bool given) {
+int Devices_Verdict(const char* name, bool settled, bool given) {
     const int chosen = settled ? WaveLib_FindDevice(name) : -1;
     Say("murmex.exe plays on the first device whose product name begins with the name");
     Say("(A to Z in either letter case). Wave-out devices, as Windows gives them to it:");
@@ -131,27 +124,4 @@ int Verdict(const char* name, bool settled, bool given) {
         Devices_Advise(name);
     }
     return chosen;
-}
-
-} // namespace
-
-int main() {
-    const char* tail = App_CommandTail(GetCommandLineA(), CP_ACP);
-    char name[APP_NAME_CHARS], guard[APP_NAME_CHARS];
-    const bool settled = App_SettleNames(tail, name, guard);
-    const int chosen = Verdict(settled ? name : tail, settled, *tail != '\0');
-    Signin_Entries entries; // on the stack: a static would be stored as that many zero bytes
-    Signin_List(&entries);
-    Signin_Status status;
-    Signin_Tell(&entries, settled ? name : tail, chosen, &status);
-
-    // Started from Explorer, the console is its own and closes with it: the one moment to ask.
-    DWORD processes[2], mode;
-    if (GetConsoleProcessList(processes, 2) == 1) {
-        if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode))
-            Dialogue_Run();
-        else
-            Say("Its input is not this window's keyboard: it asks nothing and changes nothing.");
-    }
-    return chosen >= 0 ? 0 : 1;
 }

@@ -1,4 +1,5 @@
-// murmex-devices' pieces: the console, the verdict and the advice (devices.cpp), the sign-in
+// murmex-devices' pieces: its entry (devices_main.cpp), the console, the verdict and the advice
+// (devices.cpp), the sign-in
 // entries and the copies that run (devices_signin.cpp), and the dialogue of a double-clicked window
 // (devices_dialogue.cpp). Names are bytes of the ANSI code page throughout, as murmex.exe reads
 // them; only the console sees them as UTF-16.
@@ -12,6 +13,9 @@
 void Say(const char* format, ...);
 void Write(const char* text);
 
+// The device list with the chosen one marked, and the verdict on one name: the device it chooses
+// or -1. The name is a settled name, or a tail murmex.exe would refuse (settled false).
+int Devices_Verdict(const char* name, bool settled, bool given);
 // The advice for a settled name that chooses nothing: what to mend, and what the mended name
 // would choose.
 void Devices_Advise(const char* name);

@@ -112,6 +112,29 @@ TEST_F(Feeder, AFailedRequeueEndsTheStreamAndTheTearDownFreesAll) {
     EXPECT_EQ(HandleCount(), handles - 2);
 }
 
+// Some drivers hand a looping header back at the end of each pass. The wake-up resets the event,
+// so the feeder sleeps again, costs next to nothing, and still looks once a second: a loss after a
+// hand-back is found like any other.
+TEST_F(Feeder, AfterAHandBackItSleepsAndStillFindsALoss) {
+    ASSERT_NO_FATAL_FAILURE(Play());
+    fake::HandBack({2});
+    ASSERT_TRUE(fake::AllQueued());
+    const auto busyMs = [&] {
+        FILETIME created, exited, kernel, user;
+        GetThreadTimes(stream->feederThread, &created, &exited, &kernel, &user);
+        return (ULARGE_INTEGER{{kernel.dwLowDateTime, kernel.dwHighDateTime}}.QuadPart +
+                ULARGE_INTEGER{{user.dwLowDateTime, user.dwHighDateTime}}.QuadPart) /
+               10000;
+    };
+    const ULONGLONG busy = busyMs();
+    const size_t looks = fake::Args(Op::Position).size();
+    EXPECT_TRUE(WaitUntil([&] { return fake::Args(Op::Position).size() >= looks + 2; }, 3000));
+    EXPECT_LT(busyMs() - busy, 300u) << "ms on the feeder's thread in about two seconds";
+    fake::Lose(fake::Loss::Frozen); // its reset hands all back: nothing is left for later tests
+    EXPECT_EQ(Stdout([&] { WaitForSingleObject(stream->feederThread, 5000); }),
+              "waveOutGetPosition failed: The device stopped playing.\n");
+}
+
 // Hours into a stream, its samples climb where Wine's bytes stand at 0xFFFFFFFF from 2^31 on, and
 // Windows' bytes, answered whatever was asked, wrap at 2^32: neither is taken for lost.
 TEST_F(Feeder, AStreamThatHasPlayedForHoursIsNotTakenForLost) {
