@@ -238,6 +238,14 @@ class Stories(unittest.TestCase):
     def test_4_double_clicked_the_companion_runs_the_program_at_sign_in_and_takes_that_away(self):
         wide = "Monitor Speakers With A Very Lo"
         name, data = f"Murmex: {wide}", f'"{winpath(self.exe)}" {wide}'
+        # A user's key holds other programs' entries and, maybe, one made by hand.
+        planted = [("A receiver", f'"{winpath(self.exe)}" Realtek'),
+                   ("OneDrive", r'"C:\Users\Ann\OneDrive.exe" /background')]
+        for value, command in planted:
+            self.stack.wine(["reg", "add", RUN, "/v", value, "/d", command, "/f"],
+                            os.devnull).wait(timeout=60)
+            self.addCleanup(lambda value=value: self.stack.wine(
+                ["reg", "delete", RUN, "/v", value, "/f"], os.devnull).wait(timeout=60))
         before, window = self.run_values(), Window(self)
         # The copy it starts is no story's program: its window takes the quit.
         self.addCleanup(lambda: [self.rows("window", "quit", pid)
@@ -273,8 +281,11 @@ class Stories(unittest.TestCase):
             companion = self.start(tail, self.tool("devices"))
             self.ended(companion)  # from a prompt it asks nothing: the status lines come last
             self.assertTrue(companion.read(".out").decode("cp1252").endswith(said), self.seen())
-        self.assertIn(f'   1  "{name}" = {data}  (switched off)\n', window.type(b"-"))
-        self.assertIn(f'Removed "{name}"', window.type(b"1"))
+        listed = re.findall(r'^ +(\d+)  "(.*?)" = (.*)$', window.type(b"-"), re.M)
+        self.assertEqual(sorted(row[1:] for row in listed),
+                         [(planted[0][0], planted[0][1]), (name, f"{data}  (switched off)")])
+        ours = next(number for number, value, _ in listed if value == name)
+        self.assertIn(f'Removed "{name}"', window.type(ours.encode()))
         self.assertIn(f"[{wide}].\nStarts at sign-in: no entry", window.type(b"MONITOR SPEAKERS"))
         self.assertIn("Nothing changed.", window.type(b"n"))  # a removed entry stops nothing
         self.assertEqual(self.run_values(), before, self.seen())
