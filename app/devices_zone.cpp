@@ -111,7 +111,7 @@ void Zone_Unblock(const char* file, bool yes) {
             "administrator can remove it.",
             text);
     } else {
-        Say("The mark stays, and so does what Windows does with it at sign-in.");
+        Say("The mark stays, and Windows keeps acting on it at sign-in.");
     }
     Say("To remove it later: Properties > Unblock on the file, or in PowerShell: Unblock-File "
         "-LiteralPath \"%s\"",
