@@ -19,8 +19,10 @@ release_twice() {
   "$tmp/other/second/scripts/release" >/dev/null
   for path in "$tmp"/first/dist/*; do
     file=${path##*/}
-    cmp -s "$path" "$tmp/other/second/dist/$file" ||
-      { echo "check-reproducible: $file differs between two $1 releases of $commit" >&2 && status=1; }
+    cmp -s "$path" "$tmp/other/second/dist/$file" || {
+      echo "check-reproducible: $file differs between two $1 releases of $commit" >&2
+      status=1
+    }
   done
   ((status)) || echo "reproducible: two $1 releases of $commit are byte-identical"
   return $status
@@ -48,13 +50,18 @@ release_twice signed || status=1
 
 for exe in murmex.exe murmex-devices.exe; do
   signed=$tmp/first/dist/$exe unsigned=$tmp/unsigned/$exe
-  osslsigncode verify -CAfile "$key/cert.pem" -TSA-CAfile "$key/cert.pem" -in "$signed" \
-    >"$tmp/verify.log" 2>&1 ||
-    { cat "$tmp/verify.log" && echo "check-reproducible: signed $exe does not verify" >&2 && status=1; }
-  osslsigncode remove-signature -in "$signed" -out "$tmp/bare.exe" >/dev/null
-  cmp -s "$tmp/bare.exe" "$unsigned" ||
-    { echo "check-reproducible: signed $exe less its signature is not the unsigned one" >&2 && status=1; }
+  if ! osslsigncode verify -CAfile "$key/cert.pem" -TSA-CAfile "$key/cert.pem" -in "$signed" \
+    >"$tmp/verify.log" 2>&1; then
+    cat "$tmp/verify.log"
+    echo "check-reproducible: signed $exe does not verify against the certificate" >&2
+    status=1
+  fi
+  osslsigncode remove-signature -in "$signed" -out "$tmp/bare.exe" >/dev/null 2>&1 || true
+  if ! cmp -s "$tmp/bare.exe" "$unsigned"; then
+    echo "check-reproducible: signed $exe less its signature is not the unsigned one" >&2
+    status=1
+  fi
   rm -f "$tmp/bare.exe"
-  echo "signed: $exe verifies, $(stat -c %s "$unsigned") bytes unsigned, $(stat -c %s "$signed") signed"
+  echo "signed: $exe, $(stat -c %s "$unsigned") bytes unsigned, $(stat -c %s "$signed") signed"
 done
 exit $status

@@ -331,7 +331,7 @@ class Stories(unittest.TestCase):
         self.assertIn("Running now: no murmex.exe plays on it.\nStarts at sign-in: yes, "
                       f"\"{name}\" = {data}\nDownload mark: {program} came from a restricted site "
                       "(zone 4). Windows blocks it at sign-in", window.type(b"Speakers"))
-        self.assertRegex(window.type(b"y"), f"Windows refused to remove the mark: {DENIED} It stays")
+        self.assertRegex(window.type(b"y"), f"refused to remove the mark: {DENIED} It stays")
         self.assertIn("Running now: yes, murmex.exe started and holds the guard of [Speakers].",
                       window.type(b"y"))
         self.stack.wine(["reg", "add", POLICIES, "/v", "HideZoneInfoOnProperties", "/t",
