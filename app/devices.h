@@ -49,6 +49,34 @@ void Signin_Tell(const Signin_Entries* entries, const char* name, int chosen,
 // outcome is said.
 void Signin_Add(const char* name, const Signin_Status* status);
 void Signin_Remove(const Signin_Entry* entry);
+// Starts an entry's very command line now, as sign-in does, and says whether it runs.
+void Signin_Start(const Signin_Entry* entry);
+
+// Windows' mark of a download on a file (zone_mark.cpp, said in devices_zone.cpp): the zone it
+// names, 0 (this computer) to 4 (restricted sites), or none, or one that cannot be read (error:
+// why, 0 when the text holds no zone of those).
+enum { ZONE_NONE = -1, ZONE_UNREADABLE = -2, ZONE_INTERNET = 3, ZONE_RESTRICTED = 4 };
+struct Zone_Mark {
+    int zone;
+    DWORD error;
+};
+// The zone in a mark's bytes, which it narrows in place: bytes has room for length + 1.
+int Zone_Parse(char* bytes, DWORD length);
+Zone_Mark Zone_Read(const char* file);
+// Deletes file's mark alone; ERROR_SUCCESS once it has none.
+DWORD Zone_Remove(const char* file);
+// The file a command line starts, into MAX_PATH bytes; false unless it is a full path.
+bool Zone_Program(const char* commandLine, char* file);
+// The murmex.exe beside this program, which a new entry starts, into MAX_PATH bytes.
+bool Zone_Beside(char* file);
+// Says what a file's mark does at sign-in when Windows acts on it or it cannot be read, and
+// returns it; says nothing of no mark, or of one Windows starts without a word.
+Zone_Mark Zone_Tell(const char* file);
+void Zone_TellEntry(const char* commandLine);
+// False, once said why, when a policy hides the ways to remove marks.
+bool Zone_MayRemove();
+// Removes file's mark after a yes and says so, or says it stays and how to remove it later.
+void Zone_Unblock(const char* file, bool yes);
 
 // Asks until Enter alone or the end of input; only on a console of its own.
 void Dialogue_Run();

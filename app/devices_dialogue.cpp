@@ -50,6 +50,38 @@ bool ReadNumber(const char* text, UINT* number) {
     return digits > 0 && *text == '\0';
 }
 
+bool Yes(const char* line) {
+    return *line == 'y' || *line == 'Y';
+}
+
+// The mark Windows acts on at sign-in, offered for removal from that one file. False when the
+// input ends.
+bool OfferUnblock(const char* file, int zone, char* line) {
+    if ((zone != ZONE_INTERNET && zone != ZONE_RESTRICTED) || !Zone_MayRemove())
+        return true;
+    if (!Ask("Remove the mark from that file alone, as Properties > Unblock does? (y/n) ", line))
+        return false;
+    Zone_Unblock(file, Yes(line));
+    return true;
+}
+
+// An entry written already: the mark of the file it starts offered for removal, then a start
+// now when no copy runs. False when the input ends.
+bool OfferForEntry(const Signin_Status* status, char* line) {
+    char file[MAX_PATH];
+    if (Zone_Program(status->entry->data, file) && !OfferUnblock(file, Zone_Read(file).zone, line))
+        return false;
+    if (status->runningAs[0])
+        return true;
+    if (!Ask("Start murmex.exe for it now, with the entry's command line? (y/n) ", line))
+        return false;
+    if (Yes(line))
+        Signin_Start(status->entry);
+    else
+        Say("Nothing changed.");
+    return true;
+}
+
 // A number stands for that device's whole product name, which chooses the first device of that
 // name; a typed name is read as murmex.exe reads the tail of its command line. False when the
 // input ends.
@@ -91,11 +123,15 @@ bool SetUp(const char* typed, char* line) {
     Signin_Tell(&entries, name, chosen, &status);
     if (status.entry) {
         Say("It has a sign-in entry already: no second one is written.");
-        return true;
+        return OfferForEntry(&status, line);
     }
     if (!Ask("Start murmex.exe for it now and at every sign-in? (y/n) ", line))
         return false;
-    if (*line == 'y' || *line == 'Y')
+    const bool add = Yes(line); // the line takes the next answer
+    char file[MAX_PATH];
+    if (add && Zone_Beside(file) && !OfferUnblock(file, Zone_Tell(file).zone, line))
+        return false;
+    if (add)
         Signin_Add(name, &status);
     else
         Say("Nothing changed.");

@@ -157,6 +157,8 @@ void Signin_Tell(const Signin_Entries* entries, const char* name, int chosen,
         Say("Starts at sign-in: yes, \"%s\" = %s", entry->value, entry->data);
     else
         Say("Starts at sign-in: no entry starts murmex.exe for it.");
+    if (entry)
+        Zone_TellEntry(entry->data);
 }
 
 void Signin_Add(const char* name, const Signin_Status* status) {
@@ -211,4 +213,10 @@ void Signin_Remove(const Signin_Entry* entry) {
     Say("Removed \"%s\": it no longer starts murmex.exe at sign-in.", entry->value);
     Say("A copy running now keeps running. To stop it: taskkill /F /IM murmex.exe (every copy),");
     Say("or end murmex.exe in Task Manager's Details tab, or sign out.");
+}
+
+void Signin_Start(const Signin_Entry* entry) {
+    char commandLine[sizeof entry->data]; // CreateProcessA may write into it
+    lstrcpyA(commandLine, entry->data);
+    Start(commandLine, entry->name);
 }

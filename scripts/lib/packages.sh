@@ -4,6 +4,7 @@
 # whole for a bare system: make only comes with cmake as a recommendation, which is not installed.
 MURMEX_PACKAGES=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 googletest xvfb xauth
   pulseaudio pulseaudio-utils python3 clang-format)
+MURMEX_PACKAGES+=(osslsigncode openssl) # signing, and the throwaway certificate scripts/test makes
 
 # Installs whichever of the given packages (default: the list above) are missing; silent when
 # none is.

@@ -35,8 +35,10 @@ LOST = b"waveOutGetPosition failed: The device stopped playing.\r\n"
 PULSE_ABORT = re.compile(rb"^Assertion '.*' failed at \.\./src/pulse/", re.M)
 RUN = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 SWITCHES = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
+POLICIES = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Policies\Attachments"
 ESCAPES = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\r")  # Wine's console draws with these
 PROMPTS = (b"Device:", b"(y/n)", b"keeps them all):")
+DENIED = r"Access (is )?denied\."  # Windows' text, and Wine's
 
 
 def winpath(path):
@@ -301,6 +303,65 @@ class Stories(unittest.TestCase):
         self.assertIn("No murmex.exe beside this program", stray.type(b"y"))
         self.assertEqual((self.run_values(), stray.type(b""), stray.proc.wait(30)),
                          (before, "\n", 0))
+
+    def test_5_double_clicked_the_companion_removes_a_download_mark_from_murmex_exe_alone(self):
+        exe, companion = (shutil.copy(path, self.dir) for path in (self.exe, self.tool("devices")))
+        mark, other = exe + ":Zone.Identifier", companion + ":Zone.Identifier"  # Wine: plain files
+        internet = b"[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.org/murmex.zip\r\n"
+        for path in (mark, other):
+            Path(path).write_bytes(internet)
+        name, data, program = "Murmex: Speakers", f'"{winpath(exe)}" Speakers', winpath(exe)
+        before, window = self.run_values(), Window(self, companion)
+        self.addCleanup(lambda: [self.rows("window", "quit", pid)
+                                 for pid, *_ in self.rows("window")])
+        self.addCleanup(lambda: self.stack.wine(["reg", "delete", RUN, "/v", name, "/f"],
+                                                os.devnull).wait(timeout=60))
+        window.type()
+        self.assertIn("Start murmex.exe for it now", window.type(b"Speakers"))
+        self.assertIn(f"Download mark: {program} came from the internet (zone 3). At every sign-in"
+                      ' Windows shows "Open File - Security Warning"', window.type(b"y"))
+        said = window.type(b"n")
+        for line in ["The mark stays", f'Unblock-File -LiteralPath "{program}"\nStarts at sign-in:'
+                     f' yes, written "{name}" = {data}\nRunning now: yes, murmex.exe started']:
+            self.assertIn(line, said)
+        self.assertEqual((Path(mark).read_bytes(), self.run_values()),
+                         (internet, sorted(before + [(name, data)])), said)
+        listed = re.search(rf'^ +(\d+)  "{name}"', window.type(b"-"), re.M)[1]
+        window.type(listed.encode())
+        window.type(b"Speakers"), window.type(b"y")
+        said = window.type(b"y")
+        self.assertIn(f"Removed the mark from {program} alone: Windows starts it at sign-in without"
+                      " a word.\nStarts at sign-in: yes, written", said)
+        self.assertEqual((os.path.exists(mark), Path(other).read_bytes()), (False, internet), said)
+
+        # Its own copy quit, the entry is offered a start; a mark it cannot remove stays.
+        self.rows("window", "quit", self.rows("window")[0][0])
+        self.wait(lambda: self.rows("event", "Murmex-Speakers") == [["free"]], "the copy's end")
+        Path(mark).write_bytes(b"[ZoneTransfer]\nZoneId=4\n")
+        os.chmod(mark, 0o444)  # Wine refuses to delete a file without write permission
+        self.assertIn("Running now: no murmex.exe plays on it.\nStarts at sign-in: yes, "
+                      f"\"{name}\" = {data}\nDownload mark: {program} came from a restricted site "
+                      "(zone 4). Windows blocks it at sign-in", window.type(b"Speakers"))
+        self.assertRegex(window.type(b"y"), f"refused to remove the mark: {DENIED} It stays")
+        self.assertIn("Running now: yes, murmex.exe started and holds the guard of [Speakers].",
+                      window.type(b"y"))
+        self.stack.wine(["reg", "add", POLICIES, "/v", "HideZoneInfoOnProperties", "/t",
+                         "REG_DWORD", "/d", "1", "/f"], os.devnull).wait(timeout=60)
+        self.addCleanup(lambda: self.stack.wine(["reg", "delete", POLICIES, "/f"],
+                                                os.devnull).wait(timeout=60))
+        self.assertIn("\nA policy of this computer hides the ways to remove download marks",
+                      window.type(b"Speakers"))  # and asks nothing
+        self.assertEqual((window.type(b""), window.proc.wait(30)), ("\n", 0))
+
+        os.remove(mark)
+        os.mkdir(mark)  # a mark that cannot be read, as CreateFile refuses a directory
+        status = self.start(b" Speakers", companion)
+        self.ended(status)
+        self.assertRegex(status.read(".out").decode("cp1252"),
+                         f"Download mark: that of {re.escape(program)} cannot be read: {DENIED}\r\n"
+                         "If Windows asks before it starts at sign-in, Properties > Unblock "
+                         "removes the mark\\.\r\n$")
+        self.assertEqual((Path(other).read_bytes(), os.path.isdir(mark)), (internet, True))
 
 
 def main():
