@@ -22,7 +22,7 @@
 #include <tlhelp32.h>
 #include <wtsapi32.h>
 
-#include "command_line.h"
+#include "device_rule.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase; // this DLL, wherever the installer extracted it
 
@@ -36,16 +36,27 @@ constexpr DWORD kHelperWaitMs = kEndWaitMs + 5000;
 enum { kMaxCopies = MAXIMUM_WAIT_OBJECTS, kLineChars = 1024 };
 
 // One line in the installer's log (and, for an error, a message box at a full user interface).
-// The text goes in as a field, so brackets in a device name are not read as properties.
+// The installer formats the line: each bracket of a device name goes in escaped, as [\[] or [\]].
 void Tell(MSIHANDLE install, INSTALLMESSAGE kind, const char* format, ...) {
-    char line[kLineChars];
+    char line[kLineChars], escaped[sizeof "Murmex: " + 5 * kLineChars] = "Murmex: ";
     va_list args;
     va_start(args, format);
     wvsprintfA(line, format, args);
     va_end(args);
-    const MSIHANDLE record = MsiCreateRecord(1);
-    MsiRecordSetStringA(record, 0, "Murmex: [1]");
-    MsiRecordSetStringA(record, 1, line);
+    char* out = escaped + lstrlenA(escaped);
+    for (const char* c = line; *c; ++c) {
+        if (*c == '[' || *c == ']') {
+            *out++ = '[';
+            *out++ = '\\';
+            *out++ = *c;
+            *out++ = ']';
+        } else {
+            *out++ = *c;
+        }
+    }
+    *out = '\0';
+    const MSIHANDLE record = MsiCreateRecord(0);
+    MsiRecordSetStringA(record, 0, escaped);
     MsiProcessMessage(install, kind, record);
     MsiCloseHandle(record);
 }
@@ -229,27 +240,41 @@ UINT __stdcall KeepDevice(MSIHANDLE install) {
     return ERROR_SUCCESS;
 }
 
+// Immediate, before anything is written, when DEVICE is given to an install or an upgrade.
 UINT __stdcall CheckDevice(MSIHANDLE install) {
     char device[kLineChars];
     DWORD chars = sizeof device;
     const UINT read = MsiGetPropertyA(install, "DEVICE", device, &chars);
-    if (read == ERROR_SUCCESS && !*device)
-        return ERROR_SUCCESS;
+    const Setup_DeviceFault fault = read == ERROR_MORE_DATA ? SETUP_DEVICE_TOO_LONG
+                                    : read != ERROR_SUCCESS ? SETUP_DEVICE_CONTROL
+                                                            : Setup_CheckDevice(device);
     const char* reason = nullptr;
-    char name[APP_NAME_CHARS], guard[APP_NAME_CHARS];
-    if (read == ERROR_MORE_DATA || (read == ERROR_SUCCESS && !App_SettleNames(device, name, guard)))
-        reason = "is %lu characters long; murmex.exe accepts at most %d, and ends at once";
-    for (const char* c = device; read == ERROR_SUCCESS && !reason && *c; ++c)
-        if (static_cast<unsigned char>(*c) < 0x20)
-            reason = "holds a control character (a tab or a line end), which no device name has";
-    if (read != ERROR_SUCCESS && read != ERROR_MORE_DATA)
-        reason = "cannot be read";
-    if (!reason)
+    switch (fault) {
+    case SETUP_DEVICE_OK:
         return ERROR_SUCCESS;
+    case SETUP_DEVICE_QUOTE:
+        reason = "holds a quote, which murmex.exe would take as part of the name: give the name "
+                 "alone (msiexec takes off the quotes around a value)";
+        break;
+    case SETUP_DEVICE_LEADING:
+        reason = "begins with a blank, which murmex.exe skips: the entry would be named for "
+                 "another name than it starts";
+        break;
+    case SETUP_DEVICE_TRAILING:
+        reason =
+            "ends in a blank, which murmex.exe keeps as part of the name: it matches no device";
+        break;
+    case SETUP_DEVICE_CONTROL:
+        reason = "holds a control character (a tab or a line end), which no device name has";
+        break;
+    case SETUP_DEVICE_TOO_LONG:
+        reason = "is %lu characters long; murmex.exe accepts at most %d and ends at once";
+        break;
+    }
     char text[kLineChars];
-    wsprintfA(text, reason, chars, APP_NAME_CHARS - static_cast<int>(sizeof "Murmex-"));
+    wsprintfA(text, reason, chars, Setup_LongestDevice());
     Tell(install, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR),
-         "DEVICE %s: nothing was installed.", text);
+         "DEVICE %s. Nothing was installed.", text);
     return ERROR_INSTALL_FAILURE;
 }
 
@@ -261,7 +286,8 @@ UINT __stdcall EndCopies(MSIHANDLE install) {
     if (MsiGetPropertyA(install, "CustomActionData", folder, &chars) != ERROR_SUCCESS || !*folder)
         return ERROR_SUCCESS;
     Tell(install, INSTALLMESSAGE_INFO, "ending the copies of murmex.exe started from %s", folder);
-    Tell(install, INSTALLMESSAGE_INFO, "this session: asked %d copies to quit", QuitCopies(folder));
+    Tell(install, INSTALLMESSAGE_INFO, "this session: copies asked to quit: %d",
+         QuitCopies(folder));
     QuitInOtherSessions(install, folder);
     DWORD pids[kMaxCopies];
     int left = Running(folder, pids);
