@@ -20,13 +20,16 @@ int Devices_Verdict(const char* name, bool settled, bool given);
 // would choose.
 void Devices_Advise(const char* name);
 
-// One value under the user's Run key whose data starts a murmex.exe, with the name that copy
+// One value under the user's Run key (or the machine's, in either registry view on 64-bit
+// Windows) whose data starts a murmex.exe, with the name that copy
 // would play on, settled as murmex.exe settles its command tail.
 struct Signin_Entry {
     char value[300];
     char data[640];
     char name[APP_NAME_CHARS];
-    bool off; // switched off in Task Manager's Startup apps: the value stays, Windows skips it
+    bool off;     // switched off in Task Manager's Startup apps: the value stays, Windows skips it
+    bool machine; // under the machine's Run key: it starts murmex.exe for every user
+    bool installer; // the one the Windows Installer package wrote for its DEVICE
 };
 enum { SIGNIN_MAX_ENTRIES = 32 };
 struct Signin_Entries {

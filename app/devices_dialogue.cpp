@@ -138,6 +138,13 @@ bool SetUp(const char* typed, char* line) {
     return true;
 }
 
+// Entries for every user are listed but not this program's to remove.
+const char* Owner(const Signin_Entry* entry) {
+    return entry->installer ? "  (every user's, from the installer)"
+           : entry->machine ? "  (every user's, the machine's)"
+                            : "";
+}
+
 bool RemoveOne(char* line) {
     Signin_Entries entries;
     Signin_List(&entries);
@@ -147,8 +154,8 @@ bool RemoveOne(char* line) {
     }
     Say("Sign-in entries that start murmex.exe:");
     for (int i = 0; i < entries.count; ++i)
-        Say("%4d  \"%s\" = %s%s", i + 1, entries.entry[i].value, entries.entry[i].data,
-            entries.entry[i].off ? "  (switched off)" : "");
+        Say("%4d  \"%s\" = %s%s%s", i + 1, entries.entry[i].value, entries.entry[i].data,
+            entries.entry[i].off ? "  (switched off)" : "", Owner(&entries.entry[i]));
     if (!Ask("Entry to remove (its number; Enter alone keeps them all): ", line))
         return false;
     UINT number;
@@ -156,6 +163,12 @@ bool RemoveOne(char* line) {
         Say("Nothing changed.");
     else if (!ReadNumber(line, &number) || number < 1 || number > UINT(entries.count))
         Say("No entry %s is listed: nothing changed.", line);
+    else if (entries.entry[number - 1].installer)
+        Say("That entry is the installer's: uninstalling Murmex, or installing it with another "
+            "DEVICE, changes it. Nothing changed.");
+    else if (entries.entry[number - 1].machine)
+        Say("That entry is the machine's, for every user: an administrator removes it. Nothing "
+            "changed.");
     else
         Signin_Remove(&entries.entry[number - 1]);
     return true;

@@ -14,6 +14,10 @@ constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr char kApprovedKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 constexpr char kProgram[] = "murmex.exe";
+constexpr char kApprovedKey32[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run32";
+// The Windows Installer package keeps the name of the Run value it wrote, in the 32-bit view.
+constexpr char kPackageKey[] = "Software\\Murmex";
 constexpr DWORD kStartWaitMs = 10000; // a start under load, or a slow virus scan, takes seconds
 
 // The program part of an entry's command line, as murmex.exe skips it before its tail: quoted or
@@ -42,11 +46,12 @@ bool Runs(const char* name) {
 
 // Its first byte is even (2) while switched on and odd (3) once switched off; no value is on. The
 // value outlives its Run value, so a new entry of an old name may start out switched off.
-bool SwitchedOff(const char* value) {
+bool SwitchedOff(const char* value, HKEY root = HKEY_CURRENT_USER,
+                 const char* approvedKey = kApprovedKey) {
     BYTE approved[64];
     DWORD bytes = sizeof approved;
-    return RegGetValueA(HKEY_CURRENT_USER, kApprovedKey, value, RRF_RT_REG_BINARY, nullptr,
-                        approved, &bytes) == ERROR_SUCCESS &&
+    return RegGetValueA(root, approvedKey, value, RRF_RT_REG_BINARY, nullptr, approved, &bytes) ==
+               ERROR_SUCCESS &&
            bytes > 0 && (approved[0] & 1);
 }
 
@@ -94,10 +99,27 @@ void Start(char* commandLine, const char* name) {
 
 } // namespace
 
-void Signin_List(Signin_Entries* entries) {
-    entries->count = 0;
+namespace {
+
+// The entries of one Run key, added to the list; machine entries keep their switches under the
+// machine's StartupApproved key, those of the 32-bit view under Run32.
+void ListKey(Signin_Entries* entries, HKEY root, REGSAM view) {
+    const bool machine = root == HKEY_LOCAL_MACHINE;
+    const char* approvedKey = machine && view == KEY_WOW64_32KEY ? kApprovedKey32 : kApprovedKey;
+    char installed[sizeof Signin_Entry::value] = "";
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (machine && view == KEY_WOW64_32KEY &&
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPackageKey, 0, KEY_QUERY_VALUE | view, &key) ==
+            ERROR_SUCCESS) {
+        DWORD type, bytes = sizeof installed - 1;
+        if (RegQueryValueExA(key, "Entry", nullptr, &type, reinterpret_cast<BYTE*>(installed),
+                             &bytes) != ERROR_SUCCESS ||
+            type != REG_SZ)
+            bytes = 0;
+        installed[bytes] = '\0';
+        RegCloseKey(key);
+    }
+    if (RegOpenKeyExA(root, kRunKey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
         return;
     for (DWORD index = 0; entries->count < SIGNIN_MAX_ENTRIES; ++index) {
         Signin_Entry* entry = &entries->entry[entries->count];
@@ -115,10 +137,26 @@ void Signin_List(Signin_Entries* entries) {
             continue;
         if (!App_SettleNames(tail, entry->name, guard))
             entry->name[0] = '\0'; // a copy that ends at once plays on nothing, but can be removed
-        entry->off = SwitchedOff(entry->value);
+        entry->off = SwitchedOff(entry->value, machine ? HKEY_LOCAL_MACHINE : root, approvedKey);
+        entry->machine = machine;
+        entry->installer = machine && *installed && lstrcmpiA(entry->value, installed) == 0;
         ++entries->count;
     }
     RegCloseKey(key);
+}
+
+} // namespace
+
+// The user's entries first, then the machine's: on 64-bit Windows both views, the 32-bit one the
+// package writes and the native one; elsewhere the one view there is.
+void Signin_List(Signin_Entries* entries) {
+    entries->count = 0;
+    ListKey(entries, HKEY_CURRENT_USER, 0);
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    ListKey(entries, HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY);
+    if (wow64 || sizeof(void*) == 8)
+        ListKey(entries, HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY);
 }
 
 void Signin_Tell(const Signin_Entries* entries, const char* name, int chosen,
@@ -152,6 +190,12 @@ void Signin_Tell(const Signin_Entries* entries, const char* name, int chosen,
     if (entry && entry->off)
         Say("Starts at sign-in: no, \"%s\" = %s is switched off in Task Manager's Startup "
             "apps: Enable there switches it on.",
+            entry->value, entry->data);
+    else if (entry && entry->installer)
+        Say("Starts at sign-in: yes, for every user, from the installer: \"%s\" = %s", entry->value,
+            entry->data);
+    else if (entry && entry->machine)
+        Say("Starts at sign-in: yes, for every user, from the machine's Run key: \"%s\" = %s",
             entry->value, entry->data);
     else if (entry)
         Say("Starts at sign-in: yes, \"%s\" = %s", entry->value, entry->data);

@@ -34,6 +34,7 @@ LOST = b"waveOutGetPosition failed: The device stopped playing.\r\n"
 # emulation): it ends with a stray code, output unwritten, when no program code runs.
 PULSE_ABORT = re.compile(rb"^Assertion '.*' failed at \.\./src/pulse/", re.M)
 RUN = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+MACHINE_RUN = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 SWITCHES = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
 POLICIES = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Policies\Attachments"
 ESCAPES = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\r")  # Wine's console draws with these
@@ -48,11 +49,12 @@ def winpath(path):
 class Program:
     """One program started through murmex-launch, with Wine's trace of its winmm calls."""
 
-    def __init__(self, story, tail, exe):
+    def __init__(self, story, tail, exe, line=None):
+        """line: the whole command line instead of the exe's path and the tail."""
         self.base = os.path.join(story.dir, str(len(story.programs)))
         path = winpath(exe).encode("cp1252")
-        with open(self.base + ".line", "wb") as line:
-            line.write((b'"%s"' % path if b" " in path else path) + tail)
+        with open(self.base + ".line", "wb") as file:
+            file.write(line or (b'"%s"' % path if b" " in path else path) + tail)
         self.proc = story.stack.wine([story.tool("launch"), winpath(self.base + ".line")],
                                      self.base + ".out", self.base + ".err",
                                      env={"WINEDEBUG": "+winmm"})
@@ -110,7 +112,7 @@ class Window:
 
 
 class Stories(unittest.TestCase):
-    stack = exe = None
+    stack = exe = msi = None
 
     def setUp(self):
         self.programs = []
@@ -121,8 +123,8 @@ class Stories(unittest.TestCase):
     def tool(self, name):
         return os.path.join(os.path.dirname(self.exe), f"murmex-{name}.exe")
 
-    def start(self, tail=b"", exe=None):
-        self.programs.append(Program(self, tail, exe or self.exe))
+    def start(self, tail=b"", exe=None, line=None):
+        self.programs.append(Program(self, tail, exe or self.exe, line))
         return self.programs[-1]
 
     def rows(self, name, *args):
@@ -364,14 +366,127 @@ class Stories(unittest.TestCase):
         self.assertEqual((Path(other).read_bytes(), os.path.isdir(mark)), (internet, True))
 
 
+    def machine(self, key):
+        """The REG_SZ values under a key of the machine, 32-bit view, by Wine's own reg.exe."""
+        out = os.path.join(self.dir, "reg.out")
+        self.stack.wine(["reg", "query", key, "/reg:32"], out).wait(timeout=60)
+        values = re.findall(r"^    (.*?)    REG_SZ    (.*)$", Path(out).read_text(), re.M)
+        os.unlink(out)
+        return dict(values)
+
+    def msiexec(self, name, *args):
+        """msiexec's exit code, which Wine cuts to 8 bits (1603 is 67), and its log."""
+        log = os.path.join(self.dir, f"{name}.log")
+        code = self.stack.wine(["msiexec", *args, "/l*v", winpath(log)],
+                               os.path.join(self.dir, f"{name}.out")).wait(timeout=600)
+        text = Path(log).read_bytes().decode("utf-16" if Path(log).read_bytes()[:2] == b"\xff\xfe"
+                                              else "cp1252", "replace")
+        print(f"msiexec {' '.join(args)}: exit code {code}", file=sys.stderr)
+        return code, text
+
+    def test_6_the_installer_starts_it_for_every_user_upgrades_and_leaves_nothing(self):
+        if not self.msi:
+            self.skipTest("no --msi: the released package is the 32-bit build's")
+        wide = "Monitor Speakers With A Very Lo"
+        folder = os.path.join(self.stack.prefix, "drive_c/Program Files (x86)/Murmex")
+        installed = r"C:\Program Files (x86)\Murmex"
+        entry = {f"Murmex: {wide}": f'"{installed}\\murmex.exe" {wide}'}
+        uninstall = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+        later = self.later_version()
+        unchanged = (self.machine(MACHINE_RUN), os.path.exists(folder))
+        self.assertEqual(unchanged, ({}, False))
+        for device, reason in [(f"{wide} ", "DEVICE ends in a blank"),
+                               (f" {wide}", "DEVICE begins with a blank"),
+                               ("x" * 300, "DEVICE is 300 characters long; murmex.exe accepts at"
+                                           " most 252")]:
+            code, log = self.msiexec("refused", "/i", self.msi, "/qn", f"DEVICE={device}")
+            self.assertEqual((code, reason in log), (1603 & 0xFF, True), log[-3000:])
+            print(f"  refused: {reason}", file=sys.stderr)
+            self.assertEqual((self.machine(MACHINE_RUN), os.path.exists(folder)), unchanged)
+        self.assertEqual(self.msiexec("install", "/i", self.msi, "/qn", f"DEVICE={wide}")[0], 0)
+        for name in ("murmex.exe", "murmex-devices.exe", "README.txt", "LICENSE.txt"):
+            self.assertTrue(os.path.isfile(os.path.join(folder, name)), name)
+        released = os.path.join(os.path.dirname(self.msi), "murmex.exe")
+        self.assertEqual(Path(folder, "murmex.exe").read_bytes(), Path(released).read_bytes())
+        self.assertTrue(list(Path(self.stack.prefix, "drive_c").rglob("Murmex devices.lnk")))
+        self.assertEqual(self.machine(MACHINE_RUN), entry)
+        products = [self.machine(key) for key in self.machine_keys(uninstall)]
+        self.assertIn({"DisplayName": "Murmex", "DisplayVersion": "1.0.0.1",
+                       "Publisher": "The Murmex authors"},
+                      [{k: v for k, v in p.items() if k in ("DisplayName", "DisplayVersion",
+                                                             "Publisher")} for p in products])
+        copy = self.start_entry(entry, wide)
+        status = self.start(b" monitor", line=f'"{installed}\\murmex-devices.exe" monitor'.encode())
+        self.ended(status)
+        self.assertIn(f"Starts at sign-in: yes, for every user, from the installer: "
+                      f'"Murmex: {wide}" = "{installed}\\murmex.exe" {wide}',
+                      status.read(".out").decode("cp1252"), self.seen())
+        self.assertEqual(self.msiexec("upgrade", "/i", later, "/qn")[0], 0)
+        self.assertEqual(self.ended(copy), 0, "the upgrade ends the running copy")
+        self.assertEqual(self.machine(MACHINE_RUN), entry, "the upgrade keeps DEVICE")
+        versions = sorted(self.machine(key).get("DisplayVersion")
+                          for key in self.machine_keys(uninstall))
+        self.assertIn("1.0.1.0", versions)
+        self.assertNotIn("1.0.0.1", versions)
+        self.assertEqual(self.msiexec("downgrade", "/i", self.msi, "/qn")[0], 1603 & 0xFF)
+        self.assertEqual(self.machine(MACHINE_RUN), entry, "the refused downgrade changes nothing")
+        copy = self.start_entry(entry, wide)
+        code, log = self.msiexec("uninstall", "/x", later, "/qn")
+        self.assertEqual((code, self.ended(copy)), (0, 0), log[-3000:])
+        print("  " + "\n  ".join(re.findall(r"^Murmex: .*", log, re.M)), file=sys.stderr)
+        self.assertEqual(self.rows("window"), [], "no copy runs after the uninstall")
+        self.assertEqual(self.rows("event", f"Murmex-{wide}"), [["free"]])
+        self.assertEqual((self.machine(MACHINE_RUN), os.path.exists(folder),
+                          self.machine(r"HKLM\Software\Murmex")), ({}, False, {}))
+        self.assertFalse([key for key in self.machine_keys(uninstall)
+                          if self.machine(key).get("DisplayName") == "Murmex"])
+        self.assertFalse(list(Path(self.stack.prefix, "drive_c").rglob("Murmex devices.lnk")))
+
+    def machine_keys(self, key):
+        out = os.path.join(self.dir, "reg.out")
+        self.stack.wine(["reg", "query", key, "/reg:32"], out).wait(timeout=60)
+        full = key.replace("HKLM", "HKEY_LOCAL_MACHINE", 1) + "\\"
+        keys = [line for line in Path(out).read_text().splitlines() if line.startswith(full)]
+        os.unlink(out)
+        return keys
+
+    def start_entry(self, entry, name):
+        """The entry's very command line, started as sign-in starts it; it plays and holds its
+        guard. Says which loader runs the 32-bit program."""
+        (data,) = entry.values()
+        copy = self.start(line=data.encode("cp1252"))
+        self.wait(lambda: self.stack.sinks().get("wide") == "RUNNING", "wide played", timeout=60)
+        self.assertEqual(self.rows("event", f"Murmex-{name}"), [["held"]], self.seen())
+        loaders = {os.path.basename(os.readlink(f"/proc/{pid}/exe"))
+                   for pid in self.stack.owned_pids()
+                   if b"murmex.exe" in Path(f"/proc/{pid}/cmdline").read_bytes()
+                   and b"launch" not in Path(f"/proc/{pid}/cmdline").read_bytes()}
+        print(f"  the entry's murmex.exe runs under {sorted(loaders)}", file=sys.stderr)
+        return copy
+
+    def later_version(self):
+        """The released package's own files, built again as version 1.0.1.0."""
+        files, later = os.path.join(self.dir, "files"), os.path.join(self.dir, "later.msi")
+        subprocess.run(["msiextract", "-C", files, self.msi], check=True, capture_output=True)
+        stage = os.path.join(files, "Program Files", "Murmex")
+        with open(os.path.join(stage, "murmex-setup.dll"), "wb") as dll:
+            subprocess.run(["msiinfo", "extract", self.msi, "Binary.SetupDll"], stdout=dll,
+                           check=True)
+        subprocess.run([os.path.join(HERE, "../../scripts/lib/build-msi.sh"), "1.0.1.0", stage,
+                        later], check=True, capture_output=True)
+        return later
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--exe", required=True)
     parser.add_argument("--loader", required=True)
     parser.add_argument("--label", default="e2e", help="build name, for the run's folder")
+    parser.add_argument("--msi", help="the released package, for the installer's story")
     parser.add_argument("stories", nargs="*", help="Stories.test_name (default: all, in order)")
     args = parser.parse_args()
     Stories.exe = os.path.abspath(args.exe)
+    Stories.msi = args.msi and os.path.abspath(args.msi)
     root = os.path.join(HERE, "../../build", f"e2e-{args.label}")  # kept until the next run
     shutil.rmtree(root, ignore_errors=True)
     with Stack(root, args.loader) as stack:

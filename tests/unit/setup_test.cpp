@@ -1,0 +1,38 @@
+// The package's rule for DEVICE: what murmex.exe would read back from the sign-in entry and use.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "device_rule.h"
+
+namespace {
+
+struct DeviceCase {
+    std::string device;
+    Setup_DeviceFault fault;
+};
+
+const DeviceCase kDevices[] = {
+    {"LG TV (NVIDIA High Definition A", SETUP_DEVICE_OK},
+    {"#2 TV [HDMI] & Co. \xC9"
+     "couteurs",
+     SETUP_DEVICE_OK},                        // the package keeps these whole
+    {std::string(252, 'x'), SETUP_DEVICE_OK}, // "Murmex-" + 252 + terminator = 260
+    {std::string(253, 'x'), SETUP_DEVICE_TOO_LONG},
+    {"\"LG TV\"", SETUP_DEVICE_QUOTE},
+    {"LG \"TV", SETUP_DEVICE_QUOTE},
+    {" LG TV", SETUP_DEVICE_LEADING},
+    {"\tLG TV", SETUP_DEVICE_LEADING},
+    {"LG TV ", SETUP_DEVICE_TRAILING},
+    {"LG\tTV", SETUP_DEVICE_CONTROL},
+    {"LG TV\r\n", SETUP_DEVICE_CONTROL},
+    {std::string(253, ' '), SETUP_DEVICE_LEADING}, // the first fault is the one said
+};
+
+TEST(SetupDevice, RefusesWhatMurmexCouldNotReadBackOrUse) {
+    EXPECT_EQ(Setup_LongestDevice(), 252);
+    for (const DeviceCase& c : kDevices)
+        EXPECT_EQ(Setup_CheckDevice(c.device.c_str()), c.fault) << testing::PrintToString(c.device);
+}
+
+} // namespace
