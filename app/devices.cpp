@@ -36,6 +36,26 @@ void Write(const char* text) {
     WriteBytes(text, lstrlenA(text));
 }
 
+void Devices_SystemText(DWORD code, char* text) {
+    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                        0, text, DEVICES_TEXT_CHARS, nullptr))
+        wsprintfA(text, "error %lu", code);
+    for (int end = lstrlenA(text); end > 0 && static_cast<unsigned char>(text[end - 1]) <= 0x20;)
+        text[--end] = '\0';
+}
+
+bool Devices_ProgramBeside(char* file) {
+    static const char kProgram[] = "murmex.exe";
+    const DWORD length = GetModuleFileNameA(nullptr, file, MAX_PATH);
+    char* name = file + length;
+    while (name > file && name[-1] != '\\')
+        --name;
+    if (length == 0 || length >= MAX_PATH || name + sizeof kProgram > file + MAX_PATH)
+        return false;
+    lstrcpyA(name, kProgram);
+    return true;
+}
+
 void Say(const char* format, ...) {
     char line[kLineChars];
     va_list args;

@@ -1,6 +1,6 @@
 // murmex-devices' pieces: its entry (devices_main.cpp), the console, the verdict and the advice
-// (devices.cpp), the sign-in
-// entries and the copies that run (devices_signin.cpp), and the dialogue of a double-clicked window
+// (devices.cpp), the sign-in entries and the copies that run (devices_signin.cpp), the download
+// mark (zone_mark.cpp, devices_zone.cpp) and the dialogue of a double-clicked window
 // (devices_dialogue.cpp). Names are bytes of the ANSI code page throughout, as murmex.exe reads
 // them; only the console sees them as UTF-16.
 #pragma once
@@ -12,6 +12,11 @@
 // A line on the console or to a file or pipe; Write leaves the line open for an answer.
 void Say(const char* format, ...);
 void Write(const char* text);
+// Windows' own text for a system error code, without its line end, into DEVICES_TEXT_CHARS.
+enum { DEVICES_TEXT_CHARS = 512 };
+void Devices_SystemText(DWORD code, char* text);
+// The murmex.exe beside this program, which a new entry starts, into MAX_PATH bytes.
+bool Devices_ProgramBeside(char* file);
 
 // The device list with the chosen one marked, and the verdict on one name: the device it chooses
 // or -1. The name is a settled name, or a tail murmex.exe would refuse (settled false).
@@ -21,8 +26,8 @@ int Devices_Verdict(const char* name, bool settled, bool given);
 void Devices_Advise(const char* name);
 
 // One value under the user's Run key (or the machine's, in either registry view on 64-bit
-// Windows) whose data starts a murmex.exe, with the name that copy
-// would play on, settled as murmex.exe settles its command tail.
+// Windows) whose data starts a murmex.exe, with the name that copy would play on, settled as
+// murmex.exe settles its command tail.
 struct Signin_Entry {
     char value[300];
     char data[640];
@@ -70,8 +75,6 @@ Zone_Mark Zone_Read(const char* file);
 DWORD Zone_Remove(const char* file);
 // The file a command line starts, into MAX_PATH bytes; false unless it is a full path.
 bool Zone_Program(const char* commandLine, char* file);
-// The murmex.exe beside this program, which a new entry starts, into MAX_PATH bytes.
-bool Zone_Beside(char* file);
 // Says what a file's mark does at sign-in when Windows acts on it or it cannot be read, and
 // returns it; says nothing of no mark, or of one Windows starts without a word.
 Zone_Mark Zone_Tell(const char* file);

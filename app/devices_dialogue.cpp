@@ -129,7 +129,7 @@ bool SetUp(const char* typed, char* line) {
         return false;
     const bool add = Yes(line); // the line takes the next answer
     char file[MAX_PATH];
-    if (add && Zone_Beside(file) && !OfferUnblock(file, Zone_Tell(file).zone, line))
+    if (add && Devices_ProgramBeside(file) && !OfferUnblock(file, Zone_Tell(file).zone, line))
         return false;
     if (add)
         Signin_Add(name, &status);

@@ -56,12 +56,8 @@ bool SwitchedOff(const char* value, HKEY root = HKEY_CURRENT_USER,
 }
 
 void SayRefused(const char* what, DWORD code) {
-    char text[512];
-    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                        0, text, sizeof text, nullptr))
-        wsprintfA(text, "error %lu", code);
-    for (int end = lstrlenA(text); end > 0 && static_cast<unsigned char>(text[end - 1]) <= 0x20;)
-        text[--end] = '\0';
+    char text[DEVICES_TEXT_CHARS];
+    Devices_SystemText(code, text);
     Say("%s: %s Nothing changed.", what, text);
 }
 
@@ -207,15 +203,10 @@ void Signin_Tell(const Signin_Entries* entries, const char* name, int chosen,
 
 void Signin_Add(const char* name, const Signin_Status* status) {
     char path[MAX_PATH], commandLine[MAX_PATH + 3 + APP_NAME_CHARS], value[8 + APP_NAME_CHARS];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    char* file = path + length;
-    while (file > path && file[-1] != '\\')
-        --file;
-    if (length == 0 || length >= MAX_PATH || file + sizeof kProgram > path + MAX_PATH) {
+    if (!Devices_ProgramBeside(path)) {
         Say("This program cannot tell its own folder: nothing written.");
         return;
     }
-    lstrcpyA(file, kProgram);
     const DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         Say("No murmex.exe beside this program (%s): nothing written.", path);

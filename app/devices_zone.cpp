@@ -7,16 +7,7 @@
 
 namespace {
 
-constexpr char kProgram[] = "murmex.exe";
 constexpr char kPolicies[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Attachments";
-
-void SystemText(DWORD code, char* text, DWORD size) {
-    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                        0, text, size, nullptr))
-        wsprintfA(text, "error %lu", code);
-    for (int end = lstrlenA(text); end > 0 && static_cast<unsigned char>(text[end - 1]) <= 0x20;)
-        text[--end] = '\0';
-}
 
 // Where the file system has no streams, opening one is refused as a bad name or an unsupported
 // call: no mark can be kept there, and Windows goes by the file's place alone.
@@ -27,20 +18,9 @@ bool NoStreams(DWORD error) {
 
 } // namespace
 
-bool Zone_Beside(char* file) {
-    const DWORD length = GetModuleFileNameA(nullptr, file, MAX_PATH);
-    char* name = file + length;
-    while (name > file && name[-1] != '\\')
-        --name;
-    if (length == 0 || length >= MAX_PATH || name + sizeof kProgram > file + MAX_PATH)
-        return false;
-    lstrcpyA(name, kProgram);
-    return true;
-}
-
 Zone_Mark Zone_Tell(const char* file) {
     const Zone_Mark mark = Zone_Read(file);
-    char text[512];
+    char text[DEVICES_TEXT_CHARS];
     if (mark.zone == ZONE_INTERNET || mark.zone == ZONE_RESTRICTED) {
         if (mark.zone == ZONE_INTERNET)
             Say("Download mark: %s came from the internet (zone 3). At every sign-in Windows "
@@ -64,7 +44,7 @@ Zone_Mark Zone_Tell(const char* file) {
         return mark;
     }
     if (mark.error) {
-        SystemText(mark.error, text, sizeof text);
+        Devices_SystemText(mark.error, text);
         Say("Download mark: that of %s cannot be read: %s", file, text);
     } else {
         Say("Download mark: %s has one this program cannot read (no ZoneId of 0 to 4 under "
@@ -105,8 +85,8 @@ void Zone_Unblock(const char* file, bool yes) {
         return;
     }
     if (yes) {
-        char text[512];
-        SystemText(result, text, sizeof text);
+        char text[DEVICES_TEXT_CHARS];
+        Devices_SystemText(result, text);
         Say("Windows refused to remove the mark: %s It stays: the file's owner or an "
             "administrator can remove it.",
             text);

@@ -1,11 +1,11 @@
 // murmex-setup.dll: the custom actions of the Windows Installer package, run by the installer from
 // its Binary table and never installed. KeepDevice reads back the DEVICE an installed version was
 // given, which its uninstall must see to remove the very value it wrote. CheckDevice refuses a
-// DEVICE that murmex.exe would refuse; the launch conditions catch what a condition can tell
-// (quotes, blanks at either end), this what one cannot (a length). EndCopies ends the copies of
-// murmex.exe started from the installed folder before an uninstall or an upgrade removes their
-// files: a running file cannot be deleted, and a copy left playing would keep the old program and
-// the device it holds.
+// DEVICE that murmex.exe would refuse, by murmex.exe's own rule, and says why in the log, which
+// a launch condition cannot do for a length (nor, under some installers, for any rule). EndCopies
+// ends the copies of murmex.exe started from the installed folder before an uninstall or an upgrade
+// removes their files: a running file cannot be deleted, and a copy left playing would keep the old
+// program and the device it holds.
 //
 // How copies are ended. murmex.exe ends only by a quit message posted to its hidden window (class
 // MurmexClass); its window procedure is the platform's default, so the close requests that Restart
