@@ -44,15 +44,21 @@ bool Runs(const char* name) {
     return event != nullptr;
 }
 
-// Its first byte is even (2) while switched on and odd (3) once switched off; no value is on. The
-// value outlives its Run value, so a new entry of an old name may start out switched off.
+// Its first byte is even (2 or 6) while switched on and odd (3 or 7) once switched off; no value
+// is on. The value outlives its Run value, so a new entry of an old name may start out switched
+// off. Task Manager keeps the machine's switches in the native view only, those of the 32-bit
+// view's entries under Run32.
 bool SwitchedOff(const char* value, HKEY root = HKEY_CURRENT_USER,
                  const char* approvedKey = kApprovedKey) {
     BYTE approved[64];
-    DWORD bytes = sizeof approved;
-    return RegGetValueA(root, approvedKey, value, RRF_RT_REG_BINARY, nullptr, approved, &bytes) ==
-               ERROR_SUCCESS &&
-           bytes > 0 && (approved[0] & 1);
+    DWORD bytes = sizeof approved, type = REG_NONE;
+    HKEY key;
+    if (RegOpenKeyExA(root, approvedKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    const LONG result = RegQueryValueExA(key, value, nullptr, &type, approved, &bytes);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS && type == REG_BINARY && bytes > 0 && (approved[0] & 1);
 }
 
 void SayRefused(const char* what, DWORD code) {
