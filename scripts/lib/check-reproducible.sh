@@ -48,7 +48,7 @@ MURMEX_SIGN_PKCS12=$key/cert.p12 MURMEX_SIGN_PASSWORD=$(<"$key/password")
 export MURMEX_SIGN_PKCS12 MURMEX_SIGN_PASSWORD
 release_twice signed || status=1
 
-for exe in murmex.exe murmex-devices.exe "$(cd "$tmp/first/dist" && echo ./*.msi)"; do
+for exe in murmex.exe murmex-devices.exe "$(cd "$tmp/first/dist" && echo *.msi)"; do
   signed=$tmp/first/dist/$exe unsigned=$tmp/unsigned/$exe
   if ! osslsigncode verify -CAfile "$key/cert.pem" -TSA-CAfile "$key/cert.pem" -in "$signed" \
     >"$tmp/verify.log" 2>&1; then
