@@ -177,12 +177,9 @@ double Now() {
 void HandBack(const std::vector<int>& headers, bool callBack) {
     Lock lock(g_lock);
     for (int index : headers)
-        HandBackLocked(g_opens.back(), index, callBack);
-}
-
-void CallBack() {
-    Lock lock(g_lock);
-    Done(g_opens.back(), nullptr);
+        HandBackLocked(g_opens.back(), index, false);
+    if (callBack)
+        Done(g_opens.back(), &g_opens.back().stream->headers[headers.back()]);
 }
 
 void Park(DWORD threadId) {
