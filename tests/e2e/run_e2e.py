@@ -360,11 +360,14 @@ class Stories(unittest.TestCase):
         return code, text.decode("utf-16" if text[:2] == b"\xff\xfe" else "cp1252", "replace")
 
     def machine(self, folder):
-        """The machine's Run values, whether the folder is there, and the version and publisher
-        of each Apps & features key named Murmex, all in the 32-bit view."""
+        """The machine's Run values, the folder's files (None: no folder), whether the
+        companion's shortcut is there, and the version and publisher of each Apps & features key
+        named Murmex; the registry in its 32-bit view."""
         keys = [dict(VALUE.findall(key)) for key in
                 self.reg("query", UNINSTALL, "/s", "/reg:32").split("\n\n")]
-        return (self.values(MACHINE_RUN, "/reg:32"), os.path.exists(folder),
+        return (self.values(MACHINE_RUN, "/reg:32"),
+                sorted(os.listdir(folder)) if os.path.exists(folder) else None,
+                any(Path(self.stack.prefix, "drive_c").rglob("Murmex devices.lnk")),
                 [(k.get("DisplayVersion"), k.get("Publisher")) for k in keys
                  if k.get("DisplayName") == "Murmex"])
 
@@ -375,7 +378,8 @@ class Stories(unittest.TestCase):
         folder = os.path.join(self.stack.prefix, "drive_c/Program Files (x86)/Murmex")
         installed = r"C:\Program Files (x86)\Murmex"
         entry = [(f"Murmex: {wide}", f'"{installed}\\murmex.exe" {wide}')]
-        nothing, authors = ([], False, []), "The Murmex authors"
+        files = ["LICENSE.txt", "README.txt", "murmex-devices.exe", "murmex.exe"]
+        nothing, authors = ([], None, False, []), "The Murmex authors"
         later = self.later_version()
         self.assertEqual(self.machine(folder), nothing)
         for device, reason in [(f"{wide} ", "DEVICE ends in a blank"),
@@ -387,12 +391,9 @@ class Stories(unittest.TestCase):
             print(f"  refused: {reason}", file=sys.stderr)
             self.assertEqual(self.machine(folder), nothing)
         self.assertEqual(self.msiexec("install", "/i", self.msi, "/qn", f"DEVICE={wide}")[0], 0)
-        self.assertEqual(sorted(os.listdir(folder)),
-                         ["LICENSE.txt", "README.txt", "murmex-devices.exe", "murmex.exe"])
+        self.assertEqual(self.machine(folder), (entry, files, True, [("1.0.0.1", authors)]))
         released = os.path.join(os.path.dirname(self.msi), "murmex.exe")
         self.assertEqual(Path(folder, "murmex.exe").read_bytes(), Path(released).read_bytes())
-        self.assertTrue(list(Path(self.stack.prefix, "drive_c").rglob("Murmex devices.lnk")))
-        self.assertEqual(self.machine(folder), (entry, True, [("1.0.0.1", authors)]))
         copy = self.start_entry(entry, wide)
         status = self.start(b" monitor", line=f'"{installed}\\murmex-devices.exe" monitor'.encode())
         self.ended(status)
@@ -400,7 +401,7 @@ class Stories(unittest.TestCase):
                       % entry[0], status.read(".out").decode("cp1252"), self.seen())
         self.assertEqual(self.msiexec("upgrade", "/i", later, "/qn")[0], 0)
         self.assertEqual(self.ended(copy), 0, "the upgrade ends the running copy")
-        upgraded = (entry, True, [("1.0.1.0", authors)])
+        upgraded = (entry, files, True, [("1.0.1.0", authors)])
         self.assertEqual(self.machine(folder), upgraded, "the upgrade keeps DEVICE")
         self.assertEqual(self.msiexec("downgrade", "/i", self.msi, "/qn")[0], 1603 & 0xFF)
         self.assertEqual(self.machine(folder), upgraded, "the refused downgrade changes nothing")
@@ -412,7 +413,6 @@ class Stories(unittest.TestCase):
                          ([], [["free"]]), "a copy runs after the uninstall")
         self.assertEqual((self.machine(folder), self.values(r"HKLM\Software\Murmex", "/reg:32")),
                          (nothing, []))
-        self.assertFalse(list(Path(self.stack.prefix, "drive_c").rglob("Murmex devices.lnk")))
 
     def start_entry(self, entry, name):
         """The entry's very command line, started as sign-in starts it; it plays and holds its

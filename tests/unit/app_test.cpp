@@ -54,12 +54,12 @@ TEST(Watcher, FollowsADeviceThatAppearsGoesComesBackElsewhereIsTakenAndFailsTwoS
     const double started = fake::Now();
     const std::string out = Stdout([&] {
         CloseHandle(CreateThread(nullptr, 0, DeviceWatchThread, name, 0, nullptr));
-        ASSERT_TRUE(WaitUntil([] { return fake::Args(Op::Devs).size() == 1; }));
+        ASSERT_TRUE(WaitUntil([] { return fake::Count(Op::Devs) == 1; }));
         fake::Serve({{"Speakers"}, {"ATI HDMI Output"}});
-        ASSERT_TRUE(WaitUntil([] { return fake::Args(Op::Position).size() == 7; }, 20000));
+        ASSERT_TRUE(WaitUntil([] { return fake::Count(Op::Position) == 7; }, 20000));
         fake::Lose(fake::Loss::Windows);
         fake::Serve({{"Speakers"}, {"HDMI 2"}, {"ATI HDMI Output"}});
-        ASSERT_TRUE(WaitUntil([] { return fake::Args(Op::Open).size() == 5; }, 30000));
+        ASSERT_TRUE(WaitUntil([] { return fake::Count(Op::Open) == 5; }, 30000));
         ASSERT_TRUE(fake::AllQueued());
         // The watcher waits on this stream's feeder, which from its next look on waits forever.
         fake::Park(GetThreadId(fake::Opened()->feederThread));

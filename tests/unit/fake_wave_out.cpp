@@ -138,12 +138,9 @@ std::vector<Call> Calls() {
     return g_calls;
 }
 
-std::vector<int> Args(Op op) {
-    std::vector<int> args;
-    for (const Call& call : Calls())
-        if (call.op == op)
-            args.push_back(call.arg);
-    return args;
+size_t Count(Op op) {
+    const std::vector<Call> calls = Calls();
+    return std::count_if(calls.begin(), calls.end(), [op](const Call& c) { return c.op == op; });
 }
 
 std::string Trace(size_t from) {

@@ -46,7 +46,7 @@ void Serve(std::vector<Device> devices); // the list changes under a running pro
 enum class Loss { None, Windows, Wine, Frozen };
 void Lose(Loss way, int countsHeld = 1, MMRESULT afterwards = MMSYSERR_NOERROR);
 std::vector<Call> Calls();
-std::vector<int> Args(Op op);
+size_t Count(Op op);
 // The log from call `from` on, looks left out, a word a call ("devs caps0 open0 text3 reset01"):
 // the number is the call's arg ("reset01": headers 0 and 1 handed back).
 std::string Trace(size_t from = 0);

@@ -98,8 +98,8 @@ TEST_F(Feeder, AfterAHandBackItSleepsAndAFailedRequeueEndsTheStream) {
         return (times[2].QuadPart + times[3].QuadPart) / 10000;
     };
     const ULONGLONG busy = busyMs();
-    const size_t looks = fake::Args(Op::Position).size();
-    EXPECT_TRUE(WaitUntil([&] { return fake::Args(Op::Position).size() >= looks + 2; }, 3000));
+    const size_t looks = fake::Count(Op::Position);
+    EXPECT_TRUE(WaitUntil([&] { return fake::Count(Op::Position) >= looks + 2; }, 3000));
     EXPECT_LT(busyMs() - busy, 300u) << "ms on the feeder's thread in about two seconds";
 
     const size_t from = fake::Calls().size();
@@ -137,8 +137,7 @@ TEST(Week, EveryLostStreamIsReportedOncePlayedAgainAndLetGoOf) {
     std::thread off([] {
         for (size_t opens = 1; opens <= std::size(kWeek); ++opens) {
             WaitUntil([opens] {
-                return fake::Args(Op::Open).size() == opens &&
-                       fake::Calls().back().op == Op::Position;
+                return fake::Count(Op::Open) == opens && fake::Calls().back().op == Op::Position;
             });
             std::apply(fake::Lose, kWeek[opens - 1]);
             if (std::get<Loss>(kWeek[opens - 1]) == Loss::Windows) // one back, its re-queue refused
