@@ -57,8 +57,7 @@ double Now();             // milliseconds, on the steady clock: the tick count i
 // calls back once, a WOM_DONE for all as for the last, unless callBack is false (still to come).
 void HandBack(const std::vector<int>& headers, bool callBack = true);
 bool AllQueued(); // waits until all four headers are queued
-// The thread's next look never returns, holding nothing: a feeder (and its watcher) parked for
-// good.
+// The thread's next look never returns, holding nothing: a feeder (and its watcher) parked.
 void Park(DWORD threadId);
 
 } // namespace fake
