@@ -19,14 +19,6 @@ const std::vector<fake::Device> kDevices = {{"Speakers (Realtek High Definiti"},
                                             {"LG TV SSCR2"},
                                             {"Monitor (HDMI)"}};
 
-// Task Manager's record of a switch: an even first byte is on, an odd one off, then the time of
-// the switch-off; both pairs are seen on Windows 10 and 11. '-': never switched.
-const std::map<char, std::vector<BYTE>> kSwitch = {
-    {'2', {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-    {'6', {6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-    {'3', {3, 0, 0, 0, 0xD4, 0x0D, 0x43, 0x8D, 0xC8, 0x3B, 0xD9, 0x01}},
-    {'7', {7, 0, 0, 0, 0x71, 0xC9, 0x33, 0xAE, 0x16, 0xD9, 0xD1, 0x01}}};
-
 // In name order, so that any enumeration order lists them so: each device with two entries has
 // the one switched off first once and last once.
 const std::tuple<const char*, const char*, char> kUsersKey[] = {
@@ -43,8 +35,13 @@ const std::tuple<const char*, const char*, char> kUsersKey[] = {
     {"Zeta", "\"D:\\Murmex\\murmex.exe\" LG TV SS", '-'},
 };
 
+// Task Manager's record of a switch: an even first byte is on, an odd one off, then the time of
+// the switch-off; both pairs are seen on Windows 10 and 11. '-': never switched.
 void Switch(const char* value, char how) {
-    RegSetKeyValueA(HKEY_CURRENT_USER, kSwitches, value, REG_BINARY, kSwitch.at(how).data(), 12);
+    BYTE record[12] = {static_cast<BYTE>(how - '0')};
+    if (how & 1)
+        memcpy(record + 4, "\xD4\x0D\x43\x8D\xC8\x3B\xD9\x01", 8);
+    RegSetKeyValueA(HKEY_CURRENT_USER, kSwitches, value, REG_BINARY, record, sizeof record);
 }
 
 std::string Data(const char* value) {
@@ -89,13 +86,12 @@ TEST(SignIn, WalksAUsersRunKey) {
     EXPECT_EQ(Listed(&entries), "Alpha Murmex [LG TV] off; Beta [lg tv (NVIDIA]; Gamma [Speakers]; "
                                 "Murmex: Speakers [Speakers (Realtek] off; Zeta [LG TV SS]; ");
     Signin_Status status;
-    EXPECT_EQ(SignIn("lg tv", &status), "yes, \"Beta\" = C:\\Tools\\Murmex\\MURMEX.EXE lg tv "
-                                        "(NVIDIA\n");
-    EXPECT_EQ(SignIn("SPEAKERS", &status), "yes, \"Gamma\" = \"C:\\Tools\\Murmex\\murmex.exe\" "
-                                           "Speakers\n");
-    EXPECT_EQ(SignIn("LG TV SSCR2", &status), "yes, \"Zeta\" = \"D:\\Murmex\\murmex.exe\" LG TV "
-                                              "SS\n");
-    EXPECT_EQ(SignIn("Monitor", &status), "no entry starts murmex.exe for it.\n");
+    for (auto [name, said] :
+         {std::pair{"lg tv", "yes, \"Beta\" = C:\\Tools\\Murmex\\MURMEX.EXE lg tv (NVIDIA"},
+          {"SPEAKERS", "yes, \"Gamma\" = \"C:\\Tools\\Murmex\\murmex.exe\" Speakers"},
+          {"LG TV SSCR2", "yes, \"Zeta\" = \"D:\\Murmex\\murmex.exe\" LG TV SS"},
+          {"Monitor", "no entry starts murmex.exe for it."}})
+        EXPECT_EQ(SignIn(name, &status), std::string(said) + "\n");
     Switch("Gamma", '3');
     EXPECT_EQ(SignIn("Speakers", &status),
               "no, \"Gamma\" = \"C:\\Tools\\Murmex\\murmex.exe\" Speakers is switched off in "

@@ -138,12 +138,9 @@ std::vector<Call> Calls() {
     return g_calls;
 }
 
-std::vector<int> Args(Op op) {
-    std::vector<int> args;
-    for (const Call& call : Calls())
-        if (call.op == op)
-            args.push_back(call.arg);
-    return args;
+size_t Count(Op op) {
+    const std::vector<Call> calls = Calls();
+    return std::count_if(calls.begin(), calls.end(), [op](const Call& c) { return c.op == op; });
 }
 
 std::string Trace(size_t from) {
@@ -177,12 +174,9 @@ double Now() {
 void HandBack(const std::vector<int>& headers, bool callBack) {
     Lock lock(g_lock);
     for (int index : headers)
-        HandBackLocked(g_opens.back(), index, callBack);
-}
-
-void CallBack() {
-    Lock lock(g_lock);
-    Done(g_opens.back(), nullptr);
+        HandBackLocked(g_opens.back(), index, false);
+    if (callBack)
+        Done(g_opens.back(), &g_opens.back().stream->headers[headers.back()]);
 }
 
 void Park(DWORD threadId) {

@@ -46,20 +46,18 @@ void Serve(std::vector<Device> devices); // the list changes under a running pro
 enum class Loss { None, Windows, Wine, Frozen };
 void Lose(Loss way, int countsHeld = 1, MMRESULT afterwards = MMSYSERR_NOERROR);
 std::vector<Call> Calls();
-std::vector<int> Args(Op op);
+size_t Count(Op op);
 // The log from call `from` on, looks left out, a word a call ("devs caps0 open0 text3 reset01"):
 // the number is the call's arg ("reset01": headers 0 and 1 handed back).
 std::string Trace(size_t from = 0);
 WaveLib_Stream* Opened(); // the record the last open was given
 double Now();             // milliseconds, on the steady clock: the tick count is coarser
 
-// For the last open, on the calling thread: gives back those of the headers that are queued, each
-// with a WOM_DONE callback unless callBack is false (still to come).
+// For the last open, on the calling thread: gives back those of the headers that are queued, then
+// calls back once, a WOM_DONE for all as for the last, unless callBack is false (still to come).
 void HandBack(const std::vector<int>& headers, bool callBack = true);
-void CallBack();  // a WOM_DONE with nothing handed back
 bool AllQueued(); // waits until all four headers are queued
-// The thread's next look never returns, holding nothing: a feeder (and its watcher) parked for
-// good.
+// The thread's next look never returns, holding nothing: a feeder (and its watcher) parked.
 void Park(DWORD threadId);
 
 } // namespace fake

@@ -14,10 +14,8 @@ struct DeviceCase {
 
 const DeviceCase kDevices[] = {
     {"LG TV (NVIDIA High Definition A", SETUP_DEVICE_OK},
-    {"#2 TV [HDMI] & Co. \xC9"
-     "couteurs",
-     SETUP_DEVICE_OK},                        // the package keeps these whole
-    {std::string(252, 'x'), SETUP_DEVICE_OK}, // "Murmex-" + 252 + terminator = 260
+    {"#2 TV [HDMI] & Co. \xC9tude", SETUP_DEVICE_OK}, // the package keeps these whole
+    {std::string(252, 'x'), SETUP_DEVICE_OK}, // murmex.exe's own limit: "Murmex-" + 252 + NUL = 260
     {std::string(253, 'x'), SETUP_DEVICE_TOO_LONG},
     {"\"LG TV\"", SETUP_DEVICE_QUOTE},
     {"LG \"TV", SETUP_DEVICE_QUOTE},
