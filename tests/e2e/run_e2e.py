@@ -395,10 +395,14 @@ class Stories(unittest.TestCase):
         released = os.path.join(os.path.dirname(self.msi), "murmex.exe")
         self.assertEqual(Path(folder, "murmex.exe").read_bytes(), Path(released).read_bytes())
         copy = self.start_entry(entry, wide)
-        status = self.start(b" monitor", line=f'"{installed}\\murmex-devices.exe" monitor'.encode())
-        self.ended(status)
-        self.assertIn('Starts at sign-in: yes, for every user, from the installer: "%s" = %s'
-                      % entry[0], status.read(".out").decode("cp1252"), self.seen())
+        window = Window(self, f"{installed}\\murmex-devices.exe")  # from the Start menu
+        window.type()
+        self.assertIn('Starts at sign-in: yes, for every user, from the installer: "%s" = %s\nIt '
+                      "has a sign-in entry already" % entry[0], window.type(b"monitor"))
+        number = re.search(r"^ +(\d+)  .*  \(every user's, from the installer\)$",
+                           window.type(b"-"), re.M)[1]
+        self.assertIn("the installer's: uninstalling Murmex", window.type(number.encode()))
+        self.assertEqual((window.type(b""), window.proc.wait(30)), ("\n", 0))
         self.assertEqual(self.msiexec("upgrade", "/i", later, "/qn")[0], 0)
         self.assertEqual(self.ended(copy), 0, "the upgrade ends the running copy")
         upgraded = (entry, files, True, [("1.0.1.0", authors)])
