@@ -6,7 +6,8 @@ namespace {
 
 constexpr char kDefaultDeviceName[] = "ATI HDMI Output";
 constexpr char kGuardFormat[] = "Murmex-%s";
-constexpr size_t kGuardPrefixChars = sizeof "Murmex-" - 1;
+static_assert(sizeof kGuardFormat - sizeof "%s" + APP_LONGEST_NAME + 1 == APP_NAME_CHARS,
+              "the longest name's guard fills its buffer");
 
 bool IsBlankOrControl(unsigned char c) {
     return c >= 0x01 && c <= 0x20;
@@ -35,7 +36,7 @@ bool App_SettleNames(const char* tail, char* deviceName, char* guardName) {
     const char* name = (tail && *tail) ? tail : kDefaultDeviceName;
     const size_t length = strlen(name);
     // Refuse rather than truncate: a cut name would guard and match another device.
-    if (kGuardPrefixChars + length + 1 > APP_NAME_CHARS)
+    if (length > APP_LONGEST_NAME)
         return false;
     memcpy(deviceName, name, length + 1);
     wsprintfA(guardName, kGuardFormat, deviceName);

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 enum { APP_NAME_CHARS = 260 }; // device-name and guard-name buffers, terminator included
+// The longest device name whose guard name, "Murmex-" and the name, fits its buffer.
+enum { APP_LONGEST_NAME = APP_NAME_CHARS - 1 - 7 };
 
 // The rest of the command line after the program's own name, with the blanks
 // and control bytes before it skipped: always a valid, possibly empty, string

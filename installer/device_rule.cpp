@@ -4,12 +4,6 @@
 
 #include "command_line.h"
 
-namespace {
-
-constexpr char kGuardPrefix[] = "Murmex-"; // the guard name murmex.exe builds from the name
-
-} // namespace
-
 // The entry's command line is the quoted path, a blank and the name: what murmex.exe reads back
 // as its tail is the name from its first byte above the blank on, to the end.
 Setup_DeviceFault Setup_CheckDevice(const char* device) {
@@ -25,8 +19,4 @@ Setup_DeviceFault Setup_CheckDevice(const char* device) {
         if (static_cast<unsigned char>(*c) < 0x20)
             return SETUP_DEVICE_CONTROL;
     return App_SettleNames(device, name, guard) ? SETUP_DEVICE_OK : SETUP_DEVICE_TOO_LONG;
-}
-
-int Setup_LongestDevice() {
-    return APP_NAME_CHARS - static_cast<int>(sizeof kGuardPrefix);
 }

@@ -12,6 +12,3 @@ enum Setup_DeviceFault {
 };
 
 Setup_DeviceFault Setup_CheckDevice(const char* device);
-
-// The longest name murmex.exe accepts, in bytes of the ANSI code page.
-int Setup_LongestDevice();

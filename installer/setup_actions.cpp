@@ -22,6 +22,7 @@
 #include <tlhelp32.h>
 #include <wtsapi32.h>
 
+#include "command_line.h"
 #include "device_rule.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase; // this DLL, wherever the installer extracted it
@@ -272,7 +273,7 @@ UINT __stdcall CheckDevice(MSIHANDLE install) {
         break;
     }
     char text[kLineChars];
-    wsprintfA(text, reason, chars, Setup_LongestDevice());
+    wsprintfA(text, reason, chars, APP_LONGEST_NAME);
     Tell(install, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR),
          "DEVICE %s. Nothing was installed.", text);
     return ERROR_INSTALL_FAILURE;

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "command_line.h"
 #include "device_rule.h"
 
 namespace {
@@ -28,7 +29,7 @@ const DeviceCase kDevices[] = {
 };
 
 TEST(SetupDevice, RefusesWhatMurmexCouldNotReadBackOrUse) {
-    EXPECT_EQ(Setup_LongestDevice(), 252);
+    EXPECT_EQ(APP_LONGEST_NAME, 252);
     for (const DeviceCase& c : kDevices)
         EXPECT_EQ(Setup_CheckDevice(c.device.c_str()), c.fault) << testing::PrintToString(c.device);
 }
