@@ -8,7 +8,6 @@
 // as its tail is the name from its first byte above the blank on, to the end.
 Setup_DeviceFault Setup_CheckDevice(const char* device) {
     const size_t length = strlen(device);
-    char name[APP_NAME_CHARS], guard[APP_NAME_CHARS];
     if (strchr(device, '"'))
         return SETUP_DEVICE_QUOTE;
     if (length && static_cast<unsigned char>(device[0]) <= 0x20)
@@ -18,5 +17,5 @@ Setup_DeviceFault Setup_CheckDevice(const char* device) {
     for (const char* c = device; *c; ++c)
         if (static_cast<unsigned char>(*c) < 0x20)
             return SETUP_DEVICE_CONTROL;
-    return App_SettleNames(device, name, guard) ? SETUP_DEVICE_OK : SETUP_DEVICE_TOO_LONG;
+    return length > APP_KEPT_NAME_CHARS ? SETUP_DEVICE_TOO_LONG : SETUP_DEVICE_OK;
 }

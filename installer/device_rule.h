@@ -8,7 +8,8 @@ enum Setup_DeviceFault {
     SETUP_DEVICE_LEADING,  // a blank or control byte first: murmex.exe skips it
     SETUP_DEVICE_TRAILING, // a blank last: murmex.exe keeps it, and no product name ends so
     SETUP_DEVICE_CONTROL,  // a tab or a line end within: no product name holds one
-    SETUP_DEVICE_TOO_LONG, // murmex.exe refuses the name and ends at once
+    SETUP_DEVICE_TOO_LONG, // longer than Windows keeps of a product name: it chooses no device
 };
 
+// device: the bytes murmex.exe reads back, in the system's code page.
 Setup_DeviceFault Setup_CheckDevice(const char* device);

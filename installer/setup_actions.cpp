@@ -1,211 +1,231 @@
 // murmex-setup.dll: the custom actions of the Windows Installer package, run by the installer from
-// its Binary table and never installed. KeepDevice reads back the DEVICE an installed version was
-// given, which its uninstall must see to remove the very value it wrote. CheckDevice refuses a
-// DEVICE that murmex.exe would refuse, by murmex.exe's own rule, and says why in the log, which
-// a launch condition cannot do for a length (nor, under some installers, for any rule). EndCopies
-// ends the copies of murmex.exe started from the installed folder before an uninstall or an upgrade
-// removes their files: a running file cannot be deleted, and a copy left playing would keep the old
-// program and the device it holds.
+// its Binary table and never installed. They run as LocalSystem on every PC of a fleet, so they do
+// as little as the job needs, read nothing an ordinary user can write, and use the wide calls:
+// a device name in any script is kept, compared and removed exactly.
 //
-// How copies are ended. murmex.exe ends only by a quit message posted to its hidden window (class
-// MurmexClass); its window procedure is the platform's default, so the close requests that Restart
-// Manager and taskkill send destroy the window and leave the program running. Window messages do
-// not cross sessions, and EndCopies runs deferred as LocalSystem in the installer service's
-// session, whoever started the uninstall. So it posts the quit to the windows on its own desktop,
-// starts a helper in every other session (rundll32 with this DLL's QuitCopiesHere, as LocalSystem,
-// on that session's default desktop), and then waits for every process whose image lies in the
-// folder to end. A copy that outlives the wait (one whose window was closed earlier) is named in
-// the log; Windows Installer then replaces its file at the next restart and returns 3010.
+// KeepDevice reads back the DEVICE an installed version was given, which its uninstall needs to
+// remove the very value it wrote, and refuses another DEVICE for the installed version, which
+// would otherwise answer success and change nothing. CheckDevice refuses a DEVICE murmex.exe could
+// not use, by murmex.exe's own rule. CheckFolder refuses any folder but the one under Program
+// Files: a folder made elsewhere inherits write access for every user, who could then replace the
+// program the machine's Run entry starts for everyone. EndCopies ends the running copies of the
+// installed files before the uninstall removes them.
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
-#include <wtsapi32.h>
 
 #include "command_line.h"
 #include "device_rule.h"
 
-extern "C" IMAGE_DOS_HEADER __ImageBase; // this DLL, wherever the installer extracted it
-
 namespace {
 
-constexpr char kClassName[] = "MurmexClass";
-constexpr char kKey[] = "Software\\Murmex"; // the package's own, in the 32-bit view it writes
-constexpr char kEntryPrefix[] = "Murmex: ";
-constexpr DWORD kEndWaitMs = 10000; // a copy whose device is stalled may take seconds to end
-constexpr DWORD kHelperWaitMs = kEndWaitMs + 5000;
-enum { kMaxCopies = MAXIMUM_WAIT_OBJECTS, kLineChars = 1024 };
+constexpr wchar_t kClassName[] = L"MurmexClass";
+constexpr wchar_t kKey[] = L"Software\\Murmex"; // the package's own, in the 32-bit view it writes
+constexpr wchar_t kEntryPrefix[] = L"Murmex: ";
+constexpr wchar_t kFolderName[] = L"Murmex\\"; // INSTALLDIR under ProgramFilesFolder
+constexpr DWORD kQuitWaitMs = 3000;            // a copy asked to quit ends its message loop at once
+constexpr DWORD kTerminateWaitMs = 10000; // TerminateProcess returns before the process has ended
+enum { kLineChars = 1024, kNameChars = 64, kMaxCopies = MAXIMUM_WAIT_OBJECTS, kPasses = 4 };
 
 // One line in the installer's log (and, for an error, a message box at a full user interface).
 // The installer formats the line: each bracket of a device name goes in escaped, as [\[] or [\]].
-void Tell(MSIHANDLE install, INSTALLMESSAGE kind, const char* format, ...) {
-    char line[kLineChars], escaped[sizeof "Murmex: " + 5 * kLineChars] = "Murmex: ";
-    va_list args;
-    va_start(args, format);
-    wvsprintfA(line, format, args);
-    va_end(args);
-    char* out = escaped + lstrlenA(escaped);
-    for (const char* c = line; *c; ++c) {
-        if (*c == '[' || *c == ']') {
-            *out++ = '[';
-            *out++ = '\\';
+void Say(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t* format, va_list args) {
+    wchar_t line[kLineChars], escaped[sizeof kEntryPrefix + 5 * kLineChars] = L"Murmex: ";
+    wvsprintfW(line, format, args);
+    wchar_t* out = escaped + lstrlenW(escaped);
+    for (const wchar_t* c = line; *c; ++c) {
+        if (*c == L'[' || *c == L']') {
+            *out++ = L'[';
+            *out++ = L'\\';
             *out++ = *c;
-            *out++ = ']';
+            *out++ = L']';
         } else {
             *out++ = *c;
         }
     }
-    *out = '\0';
+    *out = L'\0';
     const MSIHANDLE record = MsiCreateRecord(0);
-    MsiRecordSetStringA(record, 0, escaped);
+    MsiRecordSetStringW(record, 0, escaped);
     MsiProcessMessage(install, kind, record);
     MsiCloseHandle(record);
 }
 
-// True when the process's image lies directly in the folder, which ends in a backslash.
-bool StartedFrom(DWORD pid, const char* folder) {
-    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (!process)
-        return false;
-    char image[MAX_PATH];
-    DWORD chars = MAX_PATH;
-    const bool named = QueryFullProcessImageNameA(process, 0, image, &chars);
-    CloseHandle(process);
-    const int length = lstrlenA(folder);
-    if (!named || static_cast<int>(chars) <= length)
-        return false;
-    const char kept = image[length];
-    image[length] = '\0';
-    const bool same = lstrcmpiA(image, folder) == 0;
-    image[length] = kept;
-    for (const char* c = image + length; *c; ++c)
-        if (*c == '\\')
-            return false;
-    return same;
+void Tell(MSIHANDLE install, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Say(install, INSTALLMESSAGE_INFO, format, args);
+    va_end(args);
 }
 
+// Fails the action with its reason, which a full user interface also shows.
+UINT Refuse(MSIHANDLE install, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Say(install, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR), format,
+        args);
+    va_end(args);
+    return ERROR_INSTALL_FAILURE;
+}
+
+bool Equal(const wchar_t* a, const wchar_t* b, bool ignoreCase) {
+    return CompareStringOrdinal(a, -1, b, -1, ignoreCase) == CSTR_EQUAL;
+}
+
+// A property's value, or its length in *chars and ERROR_MORE_DATA when it does not fit.
+UINT Property(MSIHANDLE install, const wchar_t* name, wchar_t* value, DWORD* chars) {
+    const DWORD room = *chars;
+    const UINT read = MsiGetPropertyW(install, name, value, chars);
+    if (read != ERROR_SUCCESS && room)
+        value[0] = L'\0';
+    return read;
+}
+
+bool IsSet(MSIHANDLE install, const wchar_t* name) {
+    wchar_t none[1];
+    DWORD chars = 1;
+    MsiGetPropertyW(install, name, none, &chars);
+    return chars > 0;
+}
+
+// The volume and index that name one file or folder, however its path is spelt.
+bool Identify(const wchar_t* path, BY_HANDLE_FILE_INFORMATION* file) {
+    const HANDLE handle = CreateFileW(path, FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool known = GetFileInformationByHandle(handle, file);
+    CloseHandle(handle);
+    return known;
+}
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+struct Copy {
+    DWORD pid;
+    HANDLE process; // held from the image check to the end: the id cannot be reused meanwhile
+    wchar_t image[MAX_PATH];
+    bool asked;
+};
+
 struct Copies {
-    const char* folder;
-    HANDLE process[kMaxCopies]; // SYNCHRONIZE handles, to wait on
+    Copy copy[kMaxCopies];
     int count;
 };
 
-BOOL CALLBACK PostQuit(HWND window, LPARAM param) {
-    Copies* copies = reinterpret_cast<Copies*>(param);
-    char name[sizeof kClassName + 1];
-    DWORD pid = 0;
-    if (!GetClassNameA(window, name, sizeof name) || lstrcmpA(name, kClassName) != 0 ||
-        !GetWindowThreadProcessId(window, &pid) || !StartedFrom(pid, copies->folder))
-        return TRUE;
-    if (PostMessageA(window, WM_QUIT, 0, 0) && copies->count < kMaxCopies) {
-        const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-        if (process)
-            copies->process[copies->count++] = process;
+// The processes of every session whose image is a file of the folder, by the image's folder's
+// identity (a copy started by a short or another spelling of the path is found too), leaving out
+// those already found unendable.
+void FindCopies(const BY_HANDLE_FILE_INFORMATION& folder, const DWORD* skip, int skipped,
+                Copies* copies) {
+    copies->count = 0;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && copies->count < kMaxCopies;
+         more = Process32NextW(snapshot, &entry)) {
+        bool known = entry.th32ProcessID == GetCurrentProcessId();
+        for (int i = 0; i < skipped && !known; ++i)
+            known = skip[i] == entry.th32ProcessID;
+        if (known)
+            continue;
+        Copy* copy = &copies->copy[copies->count];
+        copy->process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
+                                    entry.th32ProcessID);
+        if (!copy->process)
+            continue;
+        DWORD chars = MAX_PATH;
+        wchar_t* name = nullptr;
+        BY_HANDLE_FILE_INFORMATION imageFolder;
+        if (QueryFullProcessImageNameW(copy->process, 0, copy->image, &chars)) {
+            name = copy->image + chars;
+            while (name > copy->image && name[-1] != L'\\')
+                --name;
+        }
+        bool ours = false;
+        if (name && name > copy->image) {
+            const wchar_t kept = *name;
+            *name = L'\0'; // the folder, its backslash kept: "C:\" stays a folder
+            ours = Identify(copy->image, &imageFolder) && SameFile(imageFolder, folder);
+            *name = kept;
+        }
+        if (!ours) {
+            CloseHandle(copy->process);
+            continue;
+        }
+        // Held open, the id cannot name another process: the second open reaches the same one.
+        const HANDLE full =
+            OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (full) {
+            CloseHandle(copy->process);
+            copy->process = full;
+        }
+        copy->pid = entry.th32ProcessID;
+        copy->asked = false;
+        ++copies->count;
     }
+    CloseHandle(snapshot);
+}
+
+// murmex.exe ends by a quit posted to its hidden window; a close request would only destroy the
+// window. Window messages reach only the windows of this session's desktop.
+BOOL CALLBACK AskToQuit(HWND window, LPARAM param) {
+    Copies* copies = reinterpret_cast<Copies*>(param);
+    wchar_t name[sizeof kClassName / sizeof *kClassName + 1];
+    DWORD pid = 0;
+    if (!GetClassNameW(window, name, sizeof name / sizeof *name) ||
+        !Equal(name, kClassName, false) || !GetWindowThreadProcessId(window, &pid))
+        return TRUE;
+    for (int i = 0; i < copies->count; ++i)
+        if (copies->copy[i].pid == pid && PostMessageW(window, WM_QUIT, 0, 0))
+            copies->copy[i].asked = true;
     return TRUE;
 }
 
-// Posts the quit to every copy from the folder with a window on this thread's desktop and waits
-// for those to end; returns how many were told.
-int QuitCopies(const char* folder) {
-    Copies copies = {folder, {}, 0};
-    EnumWindows(PostQuit, reinterpret_cast<LPARAM>(&copies));
-    if (copies.count)
-        WaitForMultipleObjects(copies.count, copies.process, TRUE, kEndWaitMs);
-    for (int i = 0; i < copies.count; ++i)
-        CloseHandle(copies.process[i]);
-    return copies.count;
-}
-
-// The processes of any session whose image lies in the folder, up to kMaxCopies ids.
-int Running(const char* folder, DWORD* pids) {
+// Ends one pass's copies: those asked to quit are given a moment, the rest are ended outright,
+// as taskkill /F does; murmex.exe keeps no data that this loses. Returns how many are left.
+int EndPass(MSIHANDLE install, Copies* copies, DWORD* unendable, int* stuck) {
+    EnumWindows(AskToQuit, reinterpret_cast<LPARAM>(copies));
+    HANDLE asked[kMaxCopies];
     int count = 0;
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return 0;
-    PROCESSENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more && count < kMaxCopies;
-         more = Process32Next(snapshot, &entry))
-        if (entry.th32ProcessID != GetCurrentProcessId() &&
-            StartedFrom(entry.th32ProcessID, folder))
-            pids[count++] = entry.th32ProcessID;
-    CloseHandle(snapshot);
-    return count;
-}
-
-void EnablePrivilege(HANDLE token, const char* name) {
-    TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
-    if (LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid))
-        AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-}
-
-// Starts the command line as LocalSystem on the default desktop of another session and waits
-// for it; false with the error when Windows refuses (only LocalSystem may move a token there).
-bool RunInSession(DWORD session, char* commandLine, DWORD* error) {
-    HANDLE own = nullptr, token = nullptr;
-    bool ran = false;
-    if (OpenProcessToken(GetCurrentProcess(),
-                         TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES, &own)) {
-        EnablePrivilege(own, SE_TCB_NAME);
-        EnablePrivilege(own, SE_ASSIGNPRIMARYTOKEN_NAME);
-        EnablePrivilege(own, SE_INCREASE_QUOTA_NAME);
+    for (int i = 0; i < copies->count; ++i)
+        if (copies->copy[i].asked)
+            asked[count++] = copies->copy[i].process;
+    if (count)
+        WaitForMultipleObjects(count, asked, TRUE, kQuitWaitMs);
+    int left = 0;
+    for (int i = 0; i < copies->count; ++i) {
+        Copy* copy = &copies->copy[i];
+        if (WaitForSingleObject(copy->process, 0) == WAIT_OBJECT_0) {
+            Tell(install, L"process %lu (%s) ended: %s", copy->pid, copy->image,
+                 copy->asked ? L"it quit when asked" : L"it ended by itself");
+        } else {
+            const bool ended =
+                TerminateProcess(copy->process, 1) &&
+                WaitForSingleObject(copy->process, kTerminateWaitMs) == WAIT_OBJECT_0;
+            const DWORD error = ended ? ERROR_SUCCESS : GetLastError();
+            if (ended) {
+                Tell(install, L"process %lu (%s) ended outright%s", copy->pid, copy->image,
+                     copy->asked ? L": it did not quit when asked" : L"");
+            } else {
+                Tell(install,
+                     L"process %lu (%s) could not be ended (error %lu): Windows Installer "
+                     L"replaces its file at the next restart",
+                     copy->pid, copy->image, error ? error : WAIT_TIMEOUT);
+                unendable[(*stuck)++] = copy->pid;
+                ++left;
+            }
+        }
+        CloseHandle(copy->process);
     }
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.lpDesktop = const_cast<char*>("winsta0\\default");
-    PROCESS_INFORMATION helper;
-    if (own &&
-        DuplicateTokenEx(own, MAXIMUM_ALLOWED, nullptr, SecurityIdentification, TokenPrimary,
-                         &token) &&
-        SetTokenInformation(token, TokenSessionId, &session, sizeof session) &&
-        CreateProcessAsUserA(token, nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                             nullptr, nullptr, &startup, &helper)) {
-        WaitForSingleObject(helper.hProcess, kHelperWaitMs);
-        CloseHandle(helper.hThread);
-        CloseHandle(helper.hProcess);
-        ran = true;
-    }
-    *error = ran ? ERROR_SUCCESS : GetLastError();
-    if (token)
-        CloseHandle(token);
-    if (own)
-        CloseHandle(own);
-    return ran;
-}
-
-// Every session but the own one and the listeners, where a copy may run: signed-in users,
-// connected or not. Wide only because the ANSI call is a stub in some Windows look-alikes; no
-// name is read.
-void QuitInOtherSessions(MSIHANDLE install, const char* folder) {
-    DWORD own = 0, count = 0;
-    WTS_SESSION_INFOW* sessions = nullptr;
-    ProcessIdToSessionId(GetCurrentProcessId(), &own);
-    if (!WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &sessions, &count)) {
-        Tell(install, INSTALLMESSAGE_INFO, "the sessions cannot be listed (error %lu)",
-             GetLastError());
-        return;
-    }
-    char rundll[MAX_PATH], self[MAX_PATH];
-    char commandLine[2 * MAX_PATH + sizeof ",QuitCopiesHere " + MAX_PATH];
-    GetSystemDirectoryA(rundll, MAX_PATH);
-    GetModuleFileNameA(reinterpret_cast<HMODULE>(&__ImageBase), self, MAX_PATH);
-    for (DWORD i = 0; i < count; ++i) {
-        const DWORD session = sessions[i].SessionId;
-        if (session == own || sessions[i].State == WTSListen)
-            continue;
-        // A 32-bit caller's system folder is redirected to the 32-bit one, whose rundll32 loads
-        // this 32-bit DLL.
-        wsprintfA(commandLine, "\"%s\\rundll32.exe\" \"%s\",QuitCopiesHere %s", rundll, self,
-                  folder);
-        DWORD error;
-        if (RunInSession(session, commandLine, &error))
-            Tell(install, INSTALLMESSAGE_INFO, "session %lu: asked its copies to quit", session);
-        else
-            Tell(install, INSTALLMESSAGE_INFO, "session %lu: no helper could start (error %lu)",
-                 session, error);
-    }
-    WTSFreeMemory(sessions);
+    return left;
 }
 
 } // namespace
@@ -215,98 +235,125 @@ extern "C" {
 // Immediate, before the launch conditions, whenever the product is installed or no DEVICE is
 // given: DEVICE becomes the name in the Run value the package wrote (kept as Entry), or nothing.
 // Read here rather than by a registry search, which would double a # that begins the name.
-UINT __stdcall KeepDevice(MSIHANDLE install) {
-    char entry[sizeof kEntryPrefix + kLineChars] = "";
-    DWORD bytes = sizeof entry - 1, type = REG_NONE;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) ==
-        ERROR_SUCCESS) {
-        if (RegQueryValueExA(key, "Entry", nullptr, &type, reinterpret_cast<BYTE*>(entry),
-                             &bytes) != ERROR_SUCCESS ||
-            type != REG_SZ)
-            bytes = 0;
-        entry[bytes] = '\0'; // stored data need not end in a terminator
-        RegCloseKey(key);
-    }
-    const int prefix = sizeof kEntryPrefix - 1;
-    const char* name =
-        CompareStringA(LOCALE_INVARIANT, 0, entry, prefix, kEntryPrefix, prefix) == CSTR_EQUAL
+__declspec(dllexport) UINT __stdcall KeepDevice(MSIHANDLE install) {
+    wchar_t entry[kLineChars], given[kLineChars], remove[4];
+    DWORD bytes = sizeof entry, chars = kLineChars, removeChars = 4;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kKey, L"Entry", RRF_RT_REG_SZ | RRF_SUBKEY_WOW6432KEY,
+                     nullptr, entry, &bytes) != ERROR_SUCCESS)
+        entry[0] = L'\0';
+    const int prefix = sizeof kEntryPrefix / sizeof *kEntryPrefix - 1;
+    const wchar_t* name =
+        CompareStringOrdinal(entry, prefix, kEntryPrefix, prefix, FALSE) == CSTR_EQUAL
             ? entry + prefix
-            : "";
-    MsiSetPropertyA(install, "DEVICE", name);
+            : L"";
+    const UINT read = Property(install, L"DEVICE", given, &chars);
+    Property(install, L"REMOVE", remove, &removeChars);
+    // Installed again with another DEVICE, the product would keep its entry and answer success.
+    if (IsSet(install, L"Installed") && !Equal(remove, L"ALL", true) &&
+        (read == ERROR_MORE_DATA || (*given && !Equal(given, name, false))))
+        return Refuse(install,
+                      L"this version of Murmex is installed with DEVICE [%s] and keeps it: to "
+                      L"change the device, uninstall Murmex (msiexec /x) and install it with the "
+                      L"new DEVICE, or install a later version with it. Nothing was changed.",
+                      name);
+    MsiSetPropertyW(install, L"DEVICE", name);
     if (*name)
-        Tell(install, INSTALLMESSAGE_INFO, "DEVICE is [%s], as installed", name);
+        Tell(install, L"DEVICE is [%s], as installed", name);
     else
-        Tell(install, INSTALLMESSAGE_INFO, "no DEVICE is installed: no sign-in entry");
+        Tell(install, L"no DEVICE is installed: no sign-in entry");
     return ERROR_SUCCESS;
 }
 
-// Immediate, before anything is written, when DEVICE is given to an install or an upgrade.
-UINT __stdcall CheckDevice(MSIHANDLE install) {
-    char device[kLineChars];
-    DWORD chars = sizeof device;
-    const UINT read = MsiGetPropertyA(install, "DEVICE", device, &chars);
-    const Setup_DeviceFault fault = read == ERROR_MORE_DATA ? SETUP_DEVICE_TOO_LONG
-                                    : read != ERROR_SUCCESS ? SETUP_DEVICE_CONTROL
-                                                            : Setup_CheckDevice(device);
-    const char* reason = nullptr;
+// Immediate, before anything is written, when DEVICE is given to an install or an upgrade. The
+// rule applies to the bytes murmex.exe reads back: its command line in the system's code page.
+__declspec(dllexport) UINT __stdcall CheckDevice(MSIHANDLE install) {
+    wchar_t device[kNameChars];
+    char bytes[4 * kNameChars];
+    DWORD chars = kNameChars;
+    int length = 0;
+    Setup_DeviceFault fault = SETUP_DEVICE_TOO_LONG; // longer than any device's name
+    if (Property(install, L"DEVICE", device, &chars) == ERROR_SUCCESS)
+        length = WideCharToMultiByte(CP_ACP, 0, device, -1, bytes, sizeof bytes, nullptr, nullptr);
+    if (length)
+        fault = Setup_CheckDevice(bytes);
+    length = length ? length - 1 : static_cast<int>(chars);
+    const wchar_t* reason = nullptr;
     switch (fault) {
     case SETUP_DEVICE_OK:
         return ERROR_SUCCESS;
     case SETUP_DEVICE_QUOTE:
-        reason = "holds a quote, which murmex.exe would take as part of the name: give the name "
-                 "alone (msiexec takes off the quotes around a value)";
+        reason = L"holds a quote, which murmex.exe would take as part of the name: give the name "
+                 L"alone (msiexec takes off the quotes around a value)";
         break;
     case SETUP_DEVICE_LEADING:
-        reason = "begins with a blank, which murmex.exe skips: the entry would be named for "
-                 "another name than it starts";
+        reason = L"begins with a blank, which murmex.exe skips: the entry would be named for "
+                 L"another name than it starts";
         break;
     case SETUP_DEVICE_TRAILING:
         reason =
-            "ends in a blank, which murmex.exe keeps as part of the name: it matches no device";
+            L"ends in a blank, which murmex.exe keeps as part of the name: it matches no device";
         break;
     case SETUP_DEVICE_CONTROL:
-        reason = "holds a control character (a tab or a line end), which no device name has";
+        reason = L"holds a control character (a tab or a line end), which no device name has";
         break;
     case SETUP_DEVICE_TOO_LONG:
-        reason = "is %lu characters long; murmex.exe accepts at most %d and ends at once";
+        reason = L"is %d characters long; Windows keeps %d characters of a device's product name, "
+                 L"so no device's name can begin with it: give the first %d";
         break;
     }
-    char text[kLineChars];
-    wsprintfA(text, reason, chars, APP_LONGEST_NAME);
-    Tell(install, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR),
-         "DEVICE %s. Nothing was installed.", text);
-    return ERROR_INSTALL_FAILURE;
+    wchar_t text[kLineChars];
+    wsprintfW(text, reason, length, APP_KEPT_NAME_CHARS, APP_KEPT_NAME_CHARS);
+    return Refuse(install, L"DEVICE %s. Nothing was installed.", text);
 }
 
-// Deferred, as LocalSystem; its CustomActionData is the installed folder, ending in a backslash.
-// It never fails the uninstall: a copy it cannot end costs a restart, not the removal.
-UINT __stdcall EndCopies(MSIHANDLE install) {
-    char folder[MAX_PATH + 1];
-    DWORD chars = sizeof folder;
-    if (MsiGetPropertyA(install, "CustomActionData", folder, &chars) != ERROR_SUCCESS || !*folder)
+// Immediate, once the folders are resolved: the package installs into its folder under Program
+// Files and nowhere else, whatever INSTALLDIR, TARGETDIR or ProgramFilesFolder were given.
+// Windows' own answer is asked, not a property.
+__declspec(dllexport) UINT __stdcall CheckFolder(MSIHANDLE install) {
+    wchar_t folder[MAX_PATH + 1], expected[MAX_PATH + sizeof kFolderName];
+    DWORD chars = MAX_PATH + 1;
+    wchar_t* programFiles = nullptr;
+    const bool known =
+        SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramFilesX86, 0, nullptr, &programFiles)) &&
+        lstrlenW(programFiles) < MAX_PATH;
+    if (known)
+        wsprintfW(expected, L"%s\\%s", programFiles, kFolderName);
+    CoTaskMemFree(programFiles);
+    if (!known)
+        return Refuse(install,
+                      L"Windows does not tell where Program Files is. Nothing was installed.");
+    if (Property(install, L"INSTALLDIR", folder, &chars) == ERROR_SUCCESS &&
+        Equal(folder, expected, true))
         return ERROR_SUCCESS;
-    Tell(install, INSTALLMESSAGE_INFO, "ending the copies of murmex.exe started from %s", folder);
-    Tell(install, INSTALLMESSAGE_INFO, "this session: copies asked to quit: %d",
-         QuitCopies(folder));
-    QuitInOtherSessions(install, folder);
-    DWORD pids[kMaxCopies];
-    int left = Running(folder, pids);
-    for (DWORD waited = 0; left && waited < kEndWaitMs; waited += 100) {
-        Sleep(100);
-        left = Running(folder, pids);
-    }
-    for (int i = 0; i < left; ++i)
-        Tell(install, INSTALLMESSAGE_INFO,
-             "process %lu still runs from that folder: its file goes at the next restart", pids[i]);
-    if (!left)
-        Tell(install, INSTALLMESSAGE_INFO, "no copy runs from that folder");
-    return ERROR_SUCCESS;
+    return Refuse(install,
+                  L"the folder [%s] is not used: Murmex installs only into %s, which ordinary "
+                  L"users cannot change. Give no INSTALLDIR. Nothing was installed.",
+                  folder, expected);
 }
 
-// EndCopies' helper in another session, started as rundll32 DLL,QuitCopiesHere FOLDER.
-void CALLBACK QuitCopiesHere(HWND, HINSTANCE, LPSTR folder, int) {
-    QuitCopies(folder);
+// Deferred, as LocalSystem, after the sign-in entry and the shortcut are removed and before the
+// files are: nothing can start a copy in between. Its CustomActionData is the installed folder.
+// It never fails the uninstall: a copy it cannot end costs a restart, not the removal.
+__declspec(dllexport) UINT __stdcall EndCopies(MSIHANDLE install) {
+    wchar_t folder[MAX_PATH + 1];
+    DWORD chars = MAX_PATH + 1;
+    BY_HANDLE_FILE_INFORMATION identity;
+    if (Property(install, L"CustomActionData", folder, &chars) != ERROR_SUCCESS || !*folder ||
+        !Identify(folder, &identity))
+        return ERROR_SUCCESS;
+    Tell(install, L"ending the processes started from %s", folder);
+    DWORD unendable[kPasses * kMaxCopies];
+    int stuck = 0, ended = 0;
+    // A copy may start while the last ones end, from a window open before the entry went.
+    Copies copies;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        FindCopies(identity, unendable, stuck, &copies);
+        if (!copies.count)
+            break;
+        ended += copies.count - EndPass(install, &copies, unendable, &stuck);
+    }
+    Tell(install, L"processes ended: %d; left running: %d", ended, stuck);
+    return ERROR_SUCCESS;
 }
 
 } // extern "C"

@@ -1,11 +1,15 @@
 // Starts the command line stored byte for byte in a file and exits with the child's exit code.
 // Wine's own loader rebuilds the command line from Unix arguments (it quotes any argument with
 // blanks and converts from UTF-8), so exact quoting, blanks and code-page bytes need this detour.
+// A file that begins with UTF-8's byte-order mark holds UTF-8, started with CreateProcessW: a
+// name outside the code page reaches the child whole.
 #include <windows.h>
 #include <stdio.h>
+#include <string.h>
 
 int main(int argc, char** argv) {
     static char line[32768];
+    static WCHAR wide[32768];
     FILE* file = argc == 2 ? fopen(argv[1], "rb") : NULL;
     if (!file) {
         fprintf(stderr, "usage: murmex-launch COMMAND-LINE-FILE\n");
@@ -20,14 +24,22 @@ int main(int argc, char** argv) {
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
 
-    STARTUPINFOA startup = {.cb = sizeof startup, .dwFlags = STARTF_USESTDHANDLES};
+    STARTUPINFOW startup = {.cb = sizeof startup, .dwFlags = STARTF_USESTDHANDLES};
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION child;
-    if (!CreateProcessA(NULL, line, NULL, NULL, TRUE, CREATE_SUSPENDED, NULL, NULL, &startup,
-                        &child)) {
-        fprintf(stderr, "murmex-launch: CreateProcessA failed: %lu\n", GetLastError());
+    BOOL started;
+    if (memcmp(line, "\xEF\xBB\xBF", 3) == 0) {
+        MultiByteToWideChar(CP_UTF8, 0, line + 3, -1, wide, sizeof wide / sizeof *wide);
+        started = CreateProcessW(NULL, wide, NULL, NULL, TRUE, CREATE_SUSPENDED, NULL, NULL,
+                                 &startup, &child);
+    } else {
+        started = CreateProcessA(NULL, line, NULL, NULL, TRUE, CREATE_SUSPENDED, NULL, NULL,
+                                 (STARTUPINFOA*)&startup, &child);
+    }
+    if (!started) {
+        fprintf(stderr, "murmex-launch: CreateProcess failed: %lu\n", GetLastError());
         return 2;
     }
     AssignProcessToJobObject(job, child.hProcess);

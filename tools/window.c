@@ -3,13 +3,16 @@
 // to that process's window, which ends its message loop and so the program, normally; exits 1
 // when the process has no such window. With "quit-on-enter", prints "ready" and, once a line
 // comes on its standard input, posts WM_QUIT to every such window: programs end the moment the
-// caller chooses, without a Wine start between; exits 1 when there was no window.
+// caller chooses, without a Wine start between; exits 1 when there was no window. With "close
+// PID", sends WM_CLOSE, as a close request from outside does: the window is destroyed and the
+// program runs on without it.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 static DWORD quit_pid;
+static UINT quit_message = WM_QUIT;
 static int quit_every, quit_posted;
 
 static BOOL CALLBACK visit(HWND window, LPARAM unused) {
@@ -25,15 +28,17 @@ static BOOL CALLBACK visit(HWND window, LPARAM unused) {
     if (!quit_pid && !quit_every) {
         printf("%lu\t%s\t%s\t%s\n", pid, class_name, title,
                IsWindowVisible(window) ? "visible" : "hidden");
-    } else if ((quit_every || pid == quit_pid) && PostMessageA(window, WM_QUIT, 0, 0)) {
-        quit_posted = 1;
+    } else if (quit_every || pid == quit_pid) {
+        quit_posted |= quit_message == WM_CLOSE ? SendMessageA(window, WM_CLOSE, 0, 0) == 0
+                                                : PostMessageA(window, WM_QUIT, 0, 0);
     }
     return TRUE;
 }
 
 int main(int argc, char** argv) {
-    if (argc == 3 && strcmp(argv[1], "quit") == 0) {
+    if (argc == 3 && (strcmp(argv[1], "quit") == 0 || strcmp(argv[1], "close") == 0)) {
         quit_pid = strtoul(argv[2], NULL, 10);
+        quit_message = argv[1][0] == 'c' ? WM_CLOSE : WM_QUIT;
     } else if (argc == 2 && strcmp(argv[1], "quit-on-enter") == 0) {
         char line[8];
         printf("ready\n");
@@ -43,7 +48,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     } else if (argc != 1) {
-        fprintf(stderr, "usage: murmex-window [quit PID | quit-on-enter]\n");
+        fprintf(stderr, "usage: murmex-window [quit PID | close PID | quit-on-enter]\n");
         return 2;
     }
     EnumWindows(visit, 0);

@@ -7,6 +7,7 @@ command-line bytes (code page 1252), for murmex.exe and its companion murmex-dev
 import argparse
 import contextlib
 import fcntl
+import functools
 import os
 import re
 import select
@@ -351,25 +352,45 @@ class Stories(unittest.TestCase):
         self.assertEqual((Path(other).read_bytes(), os.path.isdir(mark)), (internet, True))
 
     def msiexec(self, name, *args):
-        """msiexec's exit code, which Wine cuts to 8 bits (1603 is 67), and its log."""
+        """msiexec started with CreateProcessW from UTF-8, so that a name outside the code page
+        reaches it whole; its exit code, which Wine cuts to 8 bits (1603 is 67), and its log."""
         log = os.path.join(self.dir, f"{name}.log")
-        code = self.stack.wine(["msiexec", *args, "/l*v", winpath(log)],
+        words = [f'{a.split("=")[0]}="{a.split("=", 1)[1]}"' if "=" in a else
+                 f'"{a}"' if " " in a else a for a in [*args, "/l*v", winpath(log)]]
+        line = os.path.join(self.dir, f"{name}.line")
+        Path(line).write_bytes(b"\xef\xbb\xbf" + " ".join(["msiexec", *words]).encode())
+        code = self.stack.wine([self.tool("launch"), winpath(line)],
                                os.path.join(self.dir, f"{name}.out")).wait(timeout=600)
         text = Path(log).read_bytes()
-        print(f"msiexec {' '.join(args)}: exit code {code}", file=sys.stderr)
+        print(f"msiexec {name}: exit code {code}", file=sys.stderr)
         return code, text.decode("utf-16" if text[:2] == b"\xff\xfe" else "cp1252", "replace")
+
+    def exported(self, key):
+        """A key's REG_SZ values in the 32-bit view, exactly, from the UTF-16 file reg exports."""
+        out = os.path.join(self.dir, f"export.{time.monotonic_ns()}.reg")
+        self.stack.wine(["reg", "export", key, winpath(out), "/reg:32", "/y"], out + ".out").wait(
+            timeout=60)
+        text = Path(out).read_bytes().decode("utf-16") if os.path.exists(out) else ""
+        unescape = functools.partial(re.sub, r"\\(.)", r"\1")
+        return sorted((unescape(n), unescape(d)) for n, d in
+                      re.findall(r'^"((?:[^"\\]|\\.)*)"="((?:[^"\\]|\\.)*)"\r?$', text, re.M))
 
     def machine(self, folder):
         """The machine's Run values, the folder's files (None: no folder), whether the
-        companion's shortcut is there, and the version and publisher of each Apps & features key
-        named Murmex; the registry in its 32-bit view."""
+        companion's shortcut is there, the package's own values, and the version and publisher
+        of each Apps & features key named Murmex; the registry in its 32-bit view."""
         keys = [dict(VALUE.findall(key)) for key in
                 self.reg("query", UNINSTALL, "/s", "/reg:32").split("\n\n")]
-        return (self.values(MACHINE_RUN, "/reg:32"),
+        return (self.exported(MACHINE_RUN),
                 sorted(os.listdir(folder)) if os.path.exists(folder) else None,
                 any(Path(self.stack.prefix, "drive_c").rglob("Murmex devices.lnk")),
                 [(k.get("DisplayVersion"), k.get("Publisher")) for k in keys
                  if k.get("DisplayName") == "Murmex"])
+
+    def refused(self, reason, *args):
+        code, log = self.msiexec("refused", *args)
+        self.assertEqual((code, reason in log), (1603 & 0xFF, True), log[-3000:])
+        print(f"  refused: {reason}", file=sys.stderr)
 
     def test_6_the_installer_starts_it_for_every_user_upgrades_and_leaves_nothing(self):
         if not self.msi:
@@ -383,17 +404,28 @@ class Stories(unittest.TestCase):
         later = self.later_version()
         self.assertEqual(self.machine(folder), nothing)
         for device, reason in [(f"{wide} ", "DEVICE ends in a blank"),
-                               (f" {wide}", "DEVICE begins with a blank"),
-                               ("x" * 300, "DEVICE is 300 characters long; murmex.exe accepts at"
-                                           " most 252")]:
-            code, log = self.msiexec("refused", "/i", self.msi, "/qn", f"DEVICE={device}")
-            self.assertEqual((code, reason in log), (1603 & 0xFF, True), log[-3000:])
-            print(f"  refused: {reason}", file=sys.stderr)
-            self.assertEqual(self.machine(folder), nothing)
+                               ("LG TV (NVIDIA High Definition Audio)", "DEVICE is 36 characters "
+                                "long; Windows keeps 31 characters of a device's product name"),
+                               ("x" * 5000, "DEVICE is 5000 characters long")]:
+            self.refused(reason, "/i", self.msi, "/qn", f"DEVICE={device}")
+        self.refused(r"the folder [C:\Murmex\] is not used", "/i", self.msi, "/qn",
+                     r"INSTALLDIR=C:\Murmex", f"DEVICE={wide}")
+        self.assertEqual(self.machine(folder), nothing)
+
+        # A name outside the code page is written, and removed, whole.
+        polish = "G\u0142o\u015bniki"
+        self.assertEqual(self.msiexec("install", "/i", self.msi, "/qn", f"DEVICE={polish}")[0], 0)
+        self.assertEqual(self.machine(folder)[0],
+                         [(f"Murmex: {polish}", f'"{installed}\\murmex.exe" {polish}')])
+        self.assertEqual(self.msiexec("uninstall", "/x", self.msi, "/qn")[0], 0)
+        self.assertEqual(self.machine(folder), nothing)
+
         self.assertEqual(self.msiexec("install", "/i", self.msi, "/qn", f"DEVICE={wide}")[0], 0)
         self.assertEqual(self.machine(folder), (entry, files, True, [("1.0.0.1", authors)]))
         released = os.path.join(os.path.dirname(self.msi), "murmex.exe")
         self.assertEqual(Path(folder, "murmex.exe").read_bytes(), Path(released).read_bytes())
+        self.refused(f"installed with DEVICE [{wide}] and keeps it", "/i", self.msi, "/qn",
+                     "DEVICE=Speakers")
         copy = self.start_entry(entry, wide)
         window = Window(self, f"{installed}\\murmex-devices.exe")  # from the Start menu
         window.type()
@@ -409,13 +441,26 @@ class Stories(unittest.TestCase):
         self.assertEqual(self.machine(folder), upgraded, "the upgrade keeps DEVICE")
         self.assertEqual(self.msiexec("downgrade", "/i", self.msi, "/qn")[0], 1603 & 0xFF)
         self.assertEqual(self.machine(folder), upgraded, "the refused downgrade changes nothing")
-        copy = self.start_entry(entry, wide)
+
+        # A copy whose window was closed, started by another spelling of its path, and the
+        # companion waiting at its prompt cannot be asked to quit; a copy with its window can.
+        copy = self.start_entry([(None, f'"{winpath(folder)}\\murmex.exe" {wide}')], wide)
+        [(pid, *_)] = self.rows("window")
+        self.assertEqual(self.rows("window", "close", pid), [])
+        asked = self.start(line=f'"{installed}\\murmex.exe" Speakers'.encode())
+        self.wait(lambda: len(self.rows("window")) == 1, "the window of the Speakers copy")
+        window = Window(self, f"{installed}\\murmex-devices.exe")
+        window.type()
+        self.assertEqual(self.rows("event", f"Murmex-{wide}"), [["held"]], "the closed one runs")
         code, log = self.msiexec("uninstall", "/x", later, "/qn")
-        self.assertEqual((code, self.ended(copy)), (0, 0), log[-3000:])
         print("  " + "\n  ".join(re.findall(r"^Murmex: .*", log, re.M)), file=sys.stderr)
-        self.assertEqual((self.rows("window"), self.rows("event", f"Murmex-{wide}")),
-                         ([], [["free"]]), "a copy runs after the uninstall")
-        self.assertEqual((self.machine(folder), self.values(r"HKLM\Software\Murmex", "/reg:32")),
+        self.assertEqual((code, self.ended(copy), self.ended(asked), window.proc.wait(30)),
+                         (0, 1, 0, 1), log[-3000:])
+        for program, how in [("murmex.exe", "it quit when asked"), ("murmex.exe", "outright"),
+                             ("murmex-devices.exe", "outright")]:
+            self.assertRegex(log, rf"process \d+ \(.*\\{program}\) ended:? {how}")
+        self.assertEqual(self.rows("event", f"Murmex-{wide}"), [["free"]])
+        self.assertEqual((self.machine(folder), self.exported(r"HKLM\Software\Murmex")),
                          (nothing, []))
 
     def start_entry(self, entry, name):
