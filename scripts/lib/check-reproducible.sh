@@ -1,9 +1,10 @@
 #!/bin/bash
 # Releases the last commit twice, from two clones in temporary folders of different paths, one
 # after the other, and fails naming each file of dist/ whose bytes differ between the two. Then
-# twice more, signed with a throwaway self-signed code-signing certificate made for this run: both
-# executables and the package must verify against that certificate, the two signed releases must
-# be byte-identical too, and each signed executable less its signature must be the unsigned one.
+# twice more, signed with a throwaway self-signed code-signing certificate (an RSA key) made for this
+# run: both executables, the package and the custom actions in it must verify against that
+# certificate, the two signed releases must be byte-identical too, each signed executable less its
+# signature must be the unsigned one, and dist/ must hold the release's files and nothing else.
 #   check-reproducible.sh
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
@@ -13,10 +14,22 @@ trap 'rm -rf "$tmp"' EXIT
 
 # Releases both clones and names each file of dist/ that differs; $1 says which kind of release.
 release_twice() {
-  local path file status=0
+  local path file status=0 version files
   "$tmp/first/scripts/release" >/dev/null
   sleep 1 # a second apart: a date read anywhere shows
-  "$tmp/other/second/scripts/release" >/dev/null
+  # Traced, as someone looking into a failure would run it: the trace must not hold the password.
+  bash -x "$tmp/other/second/scripts/release" >/dev/null 2>"$tmp/trace"
+  if [[ -n ${MURMEX_SIGN_PASSWORD:-} ]] && grep -q -F -e "$MURMEX_SIGN_PASSWORD" "$tmp/trace"; then
+    echo "check-reproducible: bash -x scripts/release prints the password" >&2
+    status=1
+  fi
+  version=$(cd "$tmp/first" && . scripts/lib/packages.sh && murmex_version)
+  files=(SHA256SUMS "murmex-$version-win32.zip" "murmex-$version.msi" murmex-devices.exe murmex.exe)
+  file=$(cd "$tmp/first/dist" && echo *)
+  [[ $file == "${files[*]}" ]] || {
+    echo "check-reproducible: a $1 release's dist/ holds $file, not ${files[*]}" >&2
+    status=1
+  }
   for path in "$tmp"/first/dist/*; do
     file=${path##*/}
     cmp -s "$path" "$tmp/other/second/dist/$file" || {
@@ -57,7 +70,17 @@ for exe in murmex.exe murmex-devices.exe "$(cd "$tmp/first/dist" && echo *.msi)"
     status=1
   fi
   # The package holds the signed executables: it differs from the unsigned one inside as well.
-  [[ $exe != *.msi ]] || { echo "signed: $exe verifies" && continue; }
+  if [[ $exe == *.msi ]]; then
+    msiinfo extract "$signed" Binary.SetupDll >"$tmp/murmex-setup.dll"
+    osslsigncode verify -CAfile "$key/cert.pem" -TSA-CAfile "$key/cert.pem" \
+      -in "$tmp/murmex-setup.dll" >"$tmp/verify.log" 2>&1 || {
+      cat "$tmp/verify.log"
+      echo "check-reproducible: the custom actions in signed $exe do not verify" >&2
+      status=1
+    }
+    echo "signed: $exe and the custom actions in it verify"
+    continue
+  fi
   osslsigncode remove-signature -in "$signed" -out "$tmp/bare.exe" >/dev/null 2>&1 || true
   if ! cmp -s "$tmp/bare.exe" "$unsigned"; then
     echo "check-reproducible: signed $exe less its signature is not the unsigned one" >&2
