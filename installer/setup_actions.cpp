@@ -238,9 +238,16 @@ extern "C" {
 __declspec(dllexport) UINT __stdcall KeepDevice(MSIHANDLE install) {
     wchar_t entry[kLineChars], given[kLineChars], remove[4];
     DWORD bytes = sizeof entry, chars = kLineChars, removeChars = 4;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kKey, L"Entry", RRF_RT_REG_SZ | RRF_SUBKEY_WOW6432KEY,
-                     nullptr, entry, &bytes) != ERROR_SUCCESS)
-        entry[0] = L'\0';
+    // Older Windows ignore RegGetValue's own view flags: the key is opened in the 32-bit view.
+    HKEY key;
+    entry[0] = L'\0';
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) ==
+        ERROR_SUCCESS) {
+        if (RegGetValueW(key, nullptr, L"Entry", RRF_RT_REG_SZ, nullptr, entry, &bytes) !=
+            ERROR_SUCCESS)
+            entry[0] = L'\0';
+        RegCloseKey(key);
+    }
     const int prefix = sizeof kEntryPrefix / sizeof *kEntryPrefix - 1;
     const wchar_t* name =
         CompareStringOrdinal(entry, prefix, kEntryPrefix, prefix, FALSE) == CSTR_EQUAL
