@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "murmex.h"
+
 static DWORD quit_pid;
 static int quit_every, quit_posted;
 
@@ -17,7 +19,7 @@ static BOOL CALLBACK visit(HWND window, LPARAM unused) {
     char class_name[256] = "", title[256] = "";
     GetClassNameA(window, class_name, sizeof class_name);
     GetWindowTextA(window, title, sizeof title);
-    if (strcmp(class_name, "MurmexClass") != 0 && strcmp(title, "MurmexWindow") != 0) {
+    if (strcmp(class_name, MURMEX_WINDOW_CLASS) != 0 && strcmp(title, MURMEX_WINDOW_TITLE) != 0) {
         return TRUE;
     }
     DWORD pid = 0;

@@ -1,15 +1,17 @@
-// Windows' mark of a download on one file: the stream <file>:Zone.Identifier, an ini text whose
-// [ZoneTransfer] section names the zone the file came from (ZoneId=3: the internet). Browsers
-// write it, and Explorer's extractor copies a zip's mark onto every file it extracts. Wine keeps
-// no streams: there the same path is a plain file of that name, and the same calls work on it.
-#include "devices.h"
-#include "wave_lib.h"
+// Wine keeps no streams: there the mark's path is a plain file of that name, and the same calls
+// work on it.
+#include "zone_mark.h"
+
+#include <string.h>
+
+#include "text.h"
 
 namespace {
 
 constexpr char kStream[] = ":Zone.Identifier";
 constexpr DWORD kMarkBytes = 4000; // the zone comes first; long URLs may follow it
-constexpr int kLastZone = 4;       // URLZONE_UNTRUSTED; user-defined zones start at 1000
+constexpr UINT kLastZone = 4;      // URLZONE_UNTRUSTED; user-defined zones start at 1000
+constexpr char kPolicies[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Attachments";
 
 bool StreamPath(const char* file, char* path) {
     const int length = lstrlenA(file);
@@ -20,10 +22,17 @@ bool StreamPath(const char* file, char* path) {
     return true;
 }
 
-const char* SkipBlanks(const char* text) {
-    while (*text == ' ' || *text == '\t')
-        ++text;
-    return text;
+// An ini key or section, which Windows' ini reader compares without regard to case.
+bool StartsWithKey(const char* text, const char* key) {
+    return _strnicmp(text, key, strlen(key)) == 0;
+}
+
+// Where the file system has no streams, opening one is refused as a bad name or an unsupported
+// call: no mark can be kept there.
+Zone_Mark Unreadable(DWORD error) {
+    const bool noStreams = error == ERROR_INVALID_NAME || error == ERROR_INVALID_PARAMETER ||
+                           error == ERROR_NOT_SUPPORTED;
+    return {noStreams ? ZONE_NO_STREAMS : ZONE_UNREADABLE, error};
 }
 
 } // namespace
@@ -50,18 +59,17 @@ int Zone_Parse(char* bytes, DWORD length) {
         const char* end = line;
         while (*end && *end != '\r' && *end != '\n')
             ++end;
-        const char* key = SkipBlanks(line);
+        const char* key = Text_SkipBlanks(line);
         if (*key == '[') {
-            section = WaveLib_NameMatches(key, "[ZoneTransfer]");
-        } else if (section && WaveLib_NameMatches(key, "ZoneId")) {
-            const char* value = SkipBlanks(key + 6);
+            section = StartsWithKey(key, "[ZoneTransfer]");
+        } else if (section && StartsWithKey(key, "ZoneId")) {
+            const char* value = Text_SkipBlanks(key + 6);
             if (*value == '=') {
-                int zone = 0, digits = 0;
-                for (value = SkipBlanks(value + 1); *value >= '0' && *value <= '9' && digits < 5;
-                     ++value, ++digits)
-                    zone = zone * 10 + (*value - '0');
-                return digits && SkipBlanks(value) == end && zone <= kLastZone ? zone
-                                                                               : ZONE_UNREADABLE;
+                UINT zone;
+                const char* after = Text_ReadNumber(Text_SkipBlanks(value + 1), &zone);
+                return after && Text_SkipBlanks(after) == end && zone <= kLastZone
+                           ? static_cast<int>(zone)
+                           : ZONE_UNREADABLE;
             }
         }
         line = *end ? end + 1 : end;
@@ -72,7 +80,7 @@ int Zone_Parse(char* bytes, DWORD length) {
 Zone_Mark Zone_Read(const char* file) {
     char path[MAX_PATH + sizeof kStream], bytes[kMarkBytes + 1];
     if (!StreamPath(file, path))
-        return {ZONE_UNREADABLE, ERROR_FILENAME_EXCED_RANGE};
+        return Unreadable(ERROR_FILENAME_EXCED_RANGE);
     const HANDLE stream =
         CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, 0, nullptr);
@@ -81,15 +89,19 @@ Zone_Mark Zone_Read(const char* file) {
         // No mark, or no file to carry one: nothing for Windows to act on.
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             return {ZONE_NONE, 0};
-        return {ZONE_UNREADABLE, error};
+        return Unreadable(error);
     }
     DWORD got = 0;
     const bool read = ReadFile(stream, bytes, kMarkBytes, &got, nullptr);
     const DWORD error = GetLastError();
     CloseHandle(stream);
     if (!read)
-        return {ZONE_UNREADABLE, error};
+        return Unreadable(error);
     return {Zone_Parse(bytes, got), 0};
+}
+
+bool Zone_ActsAtSignIn(Zone_Mark mark) {
+    return mark.zone == ZONE_INTERNET || mark.zone == ZONE_RESTRICTED;
 }
 
 DWORD Zone_Remove(const char* file) {
@@ -102,22 +114,16 @@ DWORD Zone_Remove(const char* file) {
     return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error; // gone already
 }
 
-bool Zone_Program(const char* commandLine, char* file) {
-    const char* end = App_CommandTail(commandLine, CP_ACP);
-    while (end > commandLine && static_cast<unsigned char>(end[-1]) <= 0x20)
-        --end;
-    // Quotes only group the blanks of a path: a quoted part may start or end anywhere in it.
-    int length = 0;
-    for (const char* at = commandLine; at < end; ++at) {
-        if (*at == '"')
-            continue;
-        if (length == MAX_PATH - 1)
+// "Hide mechanisms to remove zone information": Properties loses its Unblock, and a program that
+// removed marks anyway would undo what the administrator chose.
+bool Zone_MayRemove() {
+    const HKEY roots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+    for (HKEY root : roots) {
+        DWORD hide = 0, bytes = sizeof hide;
+        if (RegGetValueA(root, kPolicies, "HideZoneInfoOnProperties", RRF_RT_REG_DWORD, nullptr,
+                         &hide, &bytes) == ERROR_SUCCESS &&
+            hide == 1)
             return false;
-        file[length++] = *at;
     }
-    file[length] = '\0';
-    // A name without its folder is searched for, as the shell searches: only a full path names
-    // the one file Windows will start.
-    return (length > 2 && file[1] == ':' && (file[2] == '\\' || file[2] == '/')) ||
-           (file[0] == '\\' && file[1] == '\\');
+    return true;
 }
