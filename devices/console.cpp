@@ -84,23 +84,19 @@ void Console_Choice(const Devices_List* list, const Devices_Choice* choice) {
     Console_Line("(A to Z in either letter case). Wave-out devices, as Windows gives them to it:");
     if (list->count == 0)
         Console_Line("  (none)");
-    for (int id = 0; id < list->count; ++id) {
-        const Devices_Standing standing = choice->standing[id];
-        if (!list->device[id].named)
-            Console_Line("%4d  (Windows gives no name: passed by)", id);
-        else
-            Console_Line("%4d  %s%s", id, list->device[id].name,
-                         standing == DEVICES_CHOSEN        ? "  <- chosen"
-                         : standing == DEVICES_MATCHES_TOO ? "  <- matches too; the first is chosen"
-                                                           : "");
-    }
+    static const char* const kStanding[] = {"", "  <- chosen",
+                                            "  <- matches too; the first is chosen"};
+    for (int id = 0; id < list->count; ++id)
+        Console_Line(list->device[id].named ? "%4d  %s%s"
+                                            : "%4d  (Windows gives no name: passed by)",
+                     id, list->device[id].name, kStanding[choice->standing[id]]);
     if (choice->refused)
         Console_Line("Name: %d characters, too long for murmex.exe: it ends at once.",
                      lstrlenA(choice->refused));
-    else if (choice->given)
-        Console_Line("Name: [%s] (%d characters)", choice->name, lstrlenA(choice->name));
     else
-        Console_Line("Name: [%s], the default, as none was given", choice->name);
+        Console_Line(choice->given ? "Name: [%s] (%d characters)"
+                                   : "Name: [%s], the default, as none was given",
+                     choice->name, lstrlenA(choice->name));
     if (choice->chosen >= 0) {
         Console_Line("Chosen: device %d. murmex.exe started with this name plays there.",
                      choice->chosen);
@@ -125,69 +121,62 @@ void Console_Advice(const Devices_Advice* advice) {
             "Give the start of a product name above. A device switched off or unplugged is");
         Console_Line(
             "not listed: murmex.exe plays on it once it is back, but this list cannot tell.");
-    } else if (advice->chosen >= 0) {
-        Console_Line("Mended to [%s], it would choose device %d.", advice->corrected,
-                     advice->chosen);
     } else {
-        Console_Line("Mended to [%s], it would choose no device either.", advice->corrected);
+        Console_Line(advice->chosen >= 0 ? "Mended to [%s], it would choose device %d."
+                                         : "Mended to [%s], it would choose no device either.",
+                     advice->corrected, advice->chosen);
     }
 }
 
 void Console_Status(const Signin_Status* status) {
-    if (status->runningAs[0])
-        Console_Line("Running now: yes, murmex.exe holds the guard of [%s].", status->runningAs);
-    else
-        Console_Line("Running now: no murmex.exe plays on it.");
+    Console_Line(status->runningAs[0] ? "Running now: yes, murmex.exe holds the guard of [%s]."
+                                      : "Running now: no murmex.exe plays on it.",
+                 status->runningAs);
     const Signin_Entry* entry = status->entry;
-    if (entry && entry->off)
-        Console_Line("Starts at sign-in: no, \"%s\" = %s is switched off in Task Manager's "
-                     "Startup apps: Enable there switches it on.",
-                     entry->value, entry->data);
-    else if (entry && entry->installer)
-        Console_Line("Starts at sign-in: yes, for every user, from the installer: \"%s\" = %s",
-                     entry->value, entry->data);
-    else if (entry && entry->machine)
-        Console_Line("Starts at sign-in: yes, for every user, from the machine's Run key: \"%s\" "
-                     "= %s",
-                     entry->value, entry->data);
-    else if (entry)
-        Console_Line("Starts at sign-in: yes, \"%s\" = %s", entry->value, entry->data);
-    else
+    if (!entry) {
         Console_Line("Starts at sign-in: no entry starts murmex.exe for it.");
-    if (entry && entry->fullPath)
+        return;
+    }
+    Console_Line(entry->off ? "Starts at sign-in: no, \"%s\" = %s is switched off in Task "
+                              "Manager's Startup apps: Enable there switches it on."
+                 : entry->installer
+                     ? "Starts at sign-in: yes, for every user, from the installer: \"%s\" = %s"
+                 : entry->machine ? "Starts at sign-in: yes, for every user, from the machine's "
+                                    "Run key: \"%s\" = %s"
+                                  : "Starts at sign-in: yes, \"%s\" = %s",
+                 entry->value, entry->data);
+    if (entry->fullPath)
         Console_Mark(entry->program, status->mark);
 }
 
 void Console_Mark(const char* file, Zone_Mark mark) {
-    if (mark.zone == ZONE_INTERNET)
-        Console_Line("Download mark: %s came from the internet (zone 3). At every sign-in Windows "
-                     "shows \"Open File - Security Warning\" for it, and Murmex starts only once "
-                     "someone clicks Run.",
-                     file);
-    else if (mark.zone == ZONE_RESTRICTED)
-        Console_Line("Download mark: %s came from a restricted site (zone 4). Windows blocks it at "
-                     "sign-in, and Murmex does not start.",
-                     file);
-    else if (mark.zone == ZONE_NO_STREAMS)
-        Console_Line("Download mark: none can be kept where %s lives (no file streams there, as on "
-                     "FAT32 or some network shares): Windows goes by its place alone.",
-                     file);
-    if (Zone_ActsAtSignIn(mark)) {
+    char text[kTextChars];
+    if (mark.zone == ZONE_UNREADABLE && mark.error)
+        SystemText(mark.error, text);
+    const char* said =
+        mark.zone == ZONE_INTERNET
+            ? "Download mark: %s came from the internet (zone 3). At every sign-in Windows shows "
+              "\"Open File - Security Warning\" for it, and Murmex starts only once someone clicks "
+              "Run."
+        : mark.zone == ZONE_RESTRICTED
+            ? "Download mark: %s came from a restricted site (zone 4). Windows blocks it at "
+              "sign-in, and Murmex does not start."
+        : mark.zone == ZONE_NO_STREAMS
+            ? "Download mark: none can be kept where %s lives (no file streams there, as on FAT32 "
+              "or some network shares): Windows goes by its place alone."
+        : mark.zone != ZONE_UNREADABLE ? nullptr
+        : mark.error                   ? "Download mark: that of %s cannot be read: %s"
+                     : "Download mark: %s has one this program cannot read (no ZoneId of 0 to 4 "
+                       "under [ZoneTransfer]).";
+    if (!said)
+        return;
+    Console_Line(said, file, text);
+    if (Zone_ActsAtSignIn(mark))
         Console_Line("Removing the mark from that file ends it: Properties > Unblock, PowerShell's "
                      "Unblock-File, or this program, double-clicked.");
-    } else if (mark.zone == ZONE_UNREADABLE) {
-        if (mark.error) {
-            char text[kTextChars];
-            SystemText(mark.error, text);
-            Console_Line("Download mark: that of %s cannot be read: %s", file, text);
-        } else {
-            Console_Line("Download mark: %s has one this program cannot read (no ZoneId of 0 to 4 "
-                         "under [ZoneTransfer]).",
-                         file);
-        }
+    else if (mark.zone == ZONE_UNREADABLE)
         Console_Line(
             "If Windows asks before it starts at sign-in, Properties > Unblock removes the mark.");
-    }
 }
 
 // Entries for every user are listed but not this program's to remove.
@@ -204,52 +193,36 @@ void Console_Entries(const Signin_Entries* entries) {
 }
 
 void Console_Added(const Signin_Added* added) {
-    switch (added->outcome) {
-    case SIGNIN_NO_FOLDER:
-        Console_Line("This program cannot tell its own folder: nothing written.");
-        break;
-    case SIGNIN_NO_PROGRAM:
-        Console_Line("No murmex.exe beside this program (%s): nothing written.", added->path);
-        break;
-    case SIGNIN_VALUE_TAKEN:
-        Console_Line("The Run key has a value \"%s\" already, for something else: nothing "
-                     "written.",
-                     added->value);
-        break;
-    case SIGNIN_REFUSED:
+    const Signin_Outcome outcome = added->outcome;
+    if (outcome == SIGNIN_REFUSED) {
         Refused("Windows refused the sign-in entry", added->error);
-        break;
-    case SIGNIN_WRITTEN:
-        if (added->off)
-            Console_Line("Starts at sign-in: no, written \"%s\" = %s, but Task Manager's Startup "
-                         "apps keeps this name switched off from an earlier entry: Enable there "
-                         "switches it on.",
-                         added->value, added->commandLine);
-        else
-            Console_Line("Starts at sign-in: yes, written \"%s\" = %s", added->value,
-                         added->commandLine);
-        break;
+        return;
     }
+    const char* said =
+        outcome == SIGNIN_NO_PROGRAM ? "No murmex.exe beside this program (%s): nothing written."
+        : outcome == SIGNIN_VALUE_TAKEN
+            ? "The Run key has a value \"%s\" already, for something else: nothing written."
+        : added->off ? "Starts at sign-in: no, written \"%s\" = %s, but Task Manager's Startup "
+                       "apps keeps this name switched off from an earlier entry: Enable there "
+                       "switches it on."
+                     : "Starts at sign-in: yes, written \"%s\" = %s";
+    Console_Line(said, outcome == SIGNIN_NO_PROGRAM ? added->program : added->value,
+                 added->commandLine);
 }
 
 void Console_Started(Signin_Start started, DWORD error, const char* name) {
-    switch (started) {
-    case SIGNIN_START_REFUSED:
+    if (started == SIGNIN_START_REFUSED)
         Refused("Windows refused to start it now (it still starts at sign-in)", error);
-        break;
-    case SIGNIN_START_RUNS:
-        Console_Line("Running now: yes, murmex.exe started and holds the guard of [%s].", name);
-        break;
-    case SIGNIN_START_ENDED:
-        Console_Line("Running now: no, murmex.exe ended at once. Security software or a policy "
-                     "may have stopped it.");
-        break;
-    case SIGNIN_START_NOT_YET:
+    else if (started == SIGNIN_START_NOT_YET)
         Console_Line("Running now: not yet, murmex.exe holds no guard after %lu seconds. Task "
                      "Manager's Details tab shows whether it runs.",
                      SIGNIN_START_WAIT_MS / 1000);
-        break;
-    }
+    else
+        Console_Line(started == SIGNIN_START_RUNS
+                         ? "Running now: yes, murmex.exe started and holds the guard of [%s]."
+                         : "Running now: no, murmex.exe ended at once. Security software or a "
+                           "policy may have stopped it.",
+                     name);
 }
 
 void Console_Removed(const Signin_Entry* entry, LONG result) {
@@ -264,20 +237,18 @@ void Console_Removed(const Signin_Entry* entry, LONG result) {
 }
 
 void Console_Unblocked(const char* file, bool yes, DWORD result) {
-    if (yes && result == ERROR_SUCCESS) {
-        Console_Line("Removed the mark from %s alone: Windows starts it at sign-in without a word.",
-                     file);
-        return;
-    }
-    if (yes) {
-        char text[kTextChars];
+    const bool refused = yes && result != ERROR_SUCCESS;
+    char text[kTextChars];
+    if (refused)
         SystemText(result, text);
-        Console_Line("Windows refused to remove the mark: %s It stays: the file's owner or an "
-                     "administrator can remove it.",
-                     text);
-    } else {
-        Console_Line("The mark stays, and Windows keeps acting on it at sign-in.");
-    }
+    Console_Line(
+        !yes      ? "The mark stays, and Windows keeps acting on it at sign-in."
+        : refused ? "Windows refused to remove the mark: %s It stays: the file's owner or an "
+                    "administrator can remove it."
+                  : "Removed the mark from %s alone: Windows starts it at sign-in without a word.",
+        refused ? text : file);
+    if (yes && !refused)
+        return;
     Console_Line("To remove it later: Properties > Unblock on the file, or in PowerShell: "
                  "Unblock-File -LiteralPath \"%s\"",
                  file);

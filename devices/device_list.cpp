@@ -1,5 +1,7 @@
 #include "device_list.h"
 
+#include <string.h>
+
 #include "murmex.h"
 #include "text.h"
 #include "wave_lib.h"
@@ -13,7 +15,7 @@ void Devices_Read(Devices_List* list) {
         Devices_Device* device = &list->device[id];
         WAVEOUTCAPSA caps;
         device->named = waveOutGetDevCapsA(id, &caps, sizeof caps) == MMSYSERR_NOERROR;
-        lstrcpynA(device->name, device->named ? caps.szPname : "", sizeof device->name);
+        memcpy(device->name, caps.szPname, sizeof device->name); // terminated, cut by Windows
     }
 }
 

@@ -5,8 +5,6 @@
 
 namespace {
 
-typedef char Line[CONSOLE_TYPED_CHARS];
-
 // A number as listed: digits only, few enough to be one.
 bool ReadNumber(const char* text, UINT* number) {
     const char* end = Text_ReadNumber(text, number);
@@ -15,6 +13,11 @@ bool ReadNumber(const char* text, UINT* number) {
 
 bool Yes(const char* line) {
     return *line == 'y' || *line == 'Y';
+}
+
+void StartNow(const char* commandLine, const char* name) {
+    DWORD error = ERROR_SUCCESS;
+    Console_Started(Signin_Run(commandLine, name, &error), error, name);
 }
 
 // The mark Windows acts on at sign-in, offered for removal from that one file. False when the
@@ -46,12 +49,10 @@ bool OfferForEntry(const Signin_Status* status, char* line) {
         return true;
     if (!Console_Ask("Start murmex.exe for it now, with the entry's command line? (y/n) ", line))
         return false;
-    if (Yes(line)) {
-        DWORD error = ERROR_SUCCESS;
-        Console_Started(Signin_Run(entry->data, entry->name, &error), error, entry->name);
-    } else {
+    if (Yes(line))
+        StartNow(entry->data, entry->name);
+    else
         Console_Line("Nothing changed.");
-    }
     return true;
 }
 
@@ -65,23 +66,23 @@ bool OfferNew(const char* name, const Signin_Status* status, char* line) {
         return true;
     }
     char file[MAX_PATH];
-    if (Signin_ProgramBeside(file)) {
-        const Zone_Mark mark = Zone_Read(file);
-        Console_Mark(file, mark);
-        if (!OfferUnblock(file, mark, line))
-            return false;
+    if (!Signin_ProgramBeside(file)) {
+        Console_Line("This program cannot tell its own folder: nothing written.");
+        return true;
     }
+    const Zone_Mark mark = Zone_Read(file);
+    Console_Mark(file, mark);
+    if (!OfferUnblock(file, mark, line))
+        return false;
     Signin_Added added;
-    Signin_Add(name, &added);
+    Signin_Add(file, name, &added);
     Console_Added(&added);
     if (added.outcome != SIGNIN_WRITTEN)
         return true;
-    if (status->runningAs[0]) {
+    if (status->runningAs[0])
         Console_Line("Running now: yes already, as [%s]: not started again.", status->runningAs);
-    } else {
-        DWORD error = ERROR_SUCCESS;
-        Console_Started(Signin_Run(added.commandLine, name, &error), error, name);
-    }
+    else
+        StartNow(added.commandLine, name);
     return true;
 }
 
@@ -90,46 +91,43 @@ bool OfferNew(const char* name, const Signin_Status* status, char* line) {
 bool SetUp(const char* typed, char* line) {
     Devices_List list; // on the stack: a static would be stored as that many zero bytes
     Devices_Read(&list);
-    char name[APP_NAME_CHARS], guard[APP_NAME_CHARS];
     UINT id;
     const bool byNumber = ReadNumber(typed, &id);
-    if (byNumber) {
-        if (id >= static_cast<UINT>(list.count) || !list.device[id].named) {
-            Console_Line("No device %s is listed: nothing changed.", typed);
-            return true;
-        }
-        if (!list.device[id].name[0]) { // it would stand for the default name
-            Console_Line("Device %s has no product name to choose it by: nothing changed.", typed);
-            return true;
-        }
-        App_SettleNames(list.device[id].name, name, guard);
-    } else if (!App_SettleNames(typed, name, guard)) {
+    const Devices_Device* device =
+        byNumber && id < static_cast<UINT>(list.count) ? &list.device[id] : nullptr;
+    // A device without a product name would stand for the default name.
+    if (byNumber && (!device || !device->named || !device->name[0])) {
+        Console_Line(device && device->named
+                         ? "Device %s has no product name to choose it by: nothing changed."
+                         : "No device %s is listed: nothing changed.",
+                     typed);
+        return true;
+    }
+    Devices_Choice choice;
+    Devices_ChoiceOf(&list, byNumber ? device->name : typed, &choice);
+    if (choice.refused) {
         Console_Line("Name: %d characters, too long for murmex.exe: it ends at once. Nothing "
                      "changed.",
                      lstrlenA(typed));
         return true;
     }
-    const int chosen = Devices_Choose(&list, name);
-    if (chosen < 0) {
-        Console_Line("[%s] chooses no device: nothing changed.", name);
-        Devices_Advice advice;
-        Devices_Advise(&list, name, &advice);
-        Console_Advice(&advice);
+    if (choice.chosen < 0) {
+        Console_Line("[%s] chooses no device: nothing changed.", choice.name);
+        Console_Advice(&choice.advice);
         return true;
     }
-    Console_Line("[%s] chooses device %d.", name, chosen);
-    if (byNumber && chosen != static_cast<int>(id))
+    Console_Line("[%s] chooses device %d.", choice.name, choice.chosen);
+    if (byNumber && choice.chosen != static_cast<int>(id))
         Console_Line("Device %d has the same product name and comes first: murmex.exe plays there "
                      "instead.",
-                     chosen);
+                     choice.chosen);
 
     Signin_Entries entries;
-    Signin_List(&entries);
     Signin_Status status;
-    Signin_Find(&entries, &list, name, chosen, &status);
+    Signin_Find(&list, choice.name, choice.chosen, &entries, &status);
     Console_Status(&status);
     if (!status.entry)
-        return OfferNew(name, &status, line);
+        return OfferNew(choice.name, &status, line);
     Console_Line("It has a sign-in entry already: no second one is written.");
     return OfferForEntry(&status, line);
 }
@@ -145,26 +143,32 @@ bool RemoveOne(char* line) {
     if (!Console_Ask("Entry to remove (its number; Enter alone keeps them all): ", line))
         return false;
     UINT number;
+    const Signin_Entry* entry =
+        ReadNumber(line, &number) && number >= 1 && number <= UINT(entries.count)
+            ? &entries.entry[number - 1]
+            : nullptr;
     if (!*line)
         Console_Line("Nothing changed.");
-    else if (!ReadNumber(line, &number) || number < 1 || number > UINT(entries.count))
+    else if (!entry)
         Console_Line("No entry %s is listed: nothing changed.", line);
-    else if (entries.entry[number - 1].installer)
-        Console_Line("That entry is the installer's: uninstalling Murmex, or installing it with "
-                     "another DEVICE, changes it. Nothing changed.");
-    else if (entries.entry[number - 1].machine)
-        Console_Line("That entry is the machine's, for every user: an administrator removes it. "
-                     "Nothing changed.");
+    else if (entry->machine) // the installer's too
+        Console_Line(entry->installer
+                         ? "That entry is the installer's: uninstalling Murmex, or installing it "
+                           "with another DEVICE, changes it. Nothing changed."
+                         : "That entry is the machine's, for every user: an administrator removes "
+                           "it. Nothing changed.");
     else
-        Console_Removed(&entries.entry[number - 1], Signin_Remove(&entries.entry[number - 1]));
+        Console_Removed(entry, Signin_Remove(entry));
     return true;
 }
 
 } // namespace
 
 void Dialogue_Run() {
-    Line line;
-    char commandLine[sizeof "murmex.exe " + sizeof line];
+    // A blank, then the line typed: a command line whose program part is empty, whose tail is the
+    // line read as murmex.exe reads its own.
+    char commandLine[1 + CONSOLE_TYPED_CHARS], *line = commandLine + 1;
+    commandLine[0] = ' ';
     Console_Line("");
     Console_Line("To start murmex.exe now and at every sign-in, type a device's number as listed "
                  "or the");
@@ -174,12 +178,10 @@ void Dialogue_Run() {
         Console_Line("");
         if (!Console_Ask("Device: ", line))
             return;
-        lstrcpyA(commandLine, "murmex.exe ");
-        lstrcatA(commandLine, line);
         const char* typed = App_CommandTail(commandLine, CP_ACP);
         if (!*typed)
             return;
-        if (lstrcmpA(typed, "-") == 0 ? !RemoveOne(line) : !SetUp(typed, line))
+        if (typed[0] == '-' && !typed[1] ? !RemoveOne(line) : !SetUp(typed, line))
             return;
     }
 }

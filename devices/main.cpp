@@ -16,9 +16,8 @@ int main() {
     Devices_ChoiceOf(&list, tail, &choice);
     Console_Choice(&list, &choice);
     Signin_Entries entries;
-    Signin_List(&entries);
     Signin_Status status;
-    Signin_Find(&entries, &list, choice.refused ? choice.refused : choice.name, choice.chosen,
+    Signin_Find(&list, choice.refused ? choice.refused : choice.name, choice.chosen, &entries,
                 &status);
     Console_Status(&status);
 

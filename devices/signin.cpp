@@ -33,6 +33,12 @@ bool Runs(const char* name) {
     return event != nullptr;
 }
 
+// The first of the names a running copy serves is the one said.
+void NoteRunning(const char* name, Signin_Status* status) {
+    if (!status->runningAs[0] && Runs(name))
+        lstrcpynA(status->runningAs, name, APP_NAME_CHARS);
+}
+
 // Its first byte is even (2 or 6) while switched on and odd (3 or 7) once switched off; no value
 // is on. The value outlives its Run value, so a new entry of an old name may start out switched
 // off. Task Manager keeps the machine's switches in the native view only, those of the 32-bit
@@ -55,7 +61,6 @@ bool SwitchedOff(const char* value, HKEY root = HKEY_CURRENT_USER,
 void InstallersEntry(char* value, DWORD size) {
     DWORD type = REG_NONE, bytes = size - 1; // stored data need not end in a terminator
     HKEY key;
-    value[0] = '\0';
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, MURMEX_PACKAGE_KEY, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY,
                       &key) != ERROR_SUCCESS)
         return;
@@ -73,7 +78,8 @@ void InstallersEntry(char* value, DWORD size) {
 void ListKey(Signin_Entries* entries, HKEY root, REGSAM view) {
     const bool machine = root == HKEY_LOCAL_MACHINE;
     const char* approvedKey = machine && view == KEY_WOW64_32KEY ? kApprovedKey32 : kApprovedKey;
-    char installed[sizeof Signin_Entry::value] = "";
+    char installed[sizeof Signin_Entry::value];
+    installed[0] = '\0';
     if (machine && view == KEY_WOW64_32KEY)
         InstallersEntry(installed, sizeof installed);
     HKEY key;
@@ -95,9 +101,9 @@ void ListKey(Signin_Entries* entries, HKEY root, REGSAM view) {
         char guard[APP_NAME_CHARS];
         if (!App_SettleNames(App_CommandTail(entry->data, CP_ACP), entry->name, guard))
             entry->name[0] = '\0'; // a copy that ends at once plays on nothing, but can be removed
-        entry->off = SwitchedOff(entry->value, machine ? HKEY_LOCAL_MACHINE : root, approvedKey);
+        entry->off = SwitchedOff(entry->value, root, approvedKey);
         entry->machine = machine;
-        entry->installer = machine && *installed && lstrcmpiA(entry->value, installed) == 0;
+        entry->installer = *installed && lstrcmpiA(entry->value, installed) == 0;
         ++entries->count;
     }
     RegCloseKey(key);
@@ -137,27 +143,25 @@ bool Signin_Program(const char* commandLine, char* file) {
            (file[0] == '\\' && file[1] == '\\');
 }
 
-void Signin_Find(const Signin_Entries* entries, const Devices_List* list, const char* name,
-                 int chosen, Signin_Status* status) {
+void Signin_Find(const Devices_List* list, const char* name, int chosen, Signin_Entries* entries,
+                 Signin_Status* status) {
+    Signin_List(entries);
     status->runningAs[0] = '\0';
     status->entry = nullptr;
     status->mark = {ZONE_NONE, 0};
-    const char* product = chosen >= 0 ? list->device[chosen].name : "";
-    const char* names[SIGNIN_MAX_ENTRIES + 2] = {name, product};
-    int count = 2;
+    NoteRunning(name, status);
+    if (chosen >= 0)
+        NoteRunning(list->device[chosen].name, status);
     for (int i = 0; i < entries->count; ++i) {
         const Signin_Entry* entry = &entries->entry[i];
         const bool same = chosen >= 0 ? *entry->name && Devices_Choose(list, entry->name) == chosen
                                       : strcmp(entry->name, name) == 0;
         if (!same)
             continue;
-        names[count++] = entry->name;
+        NoteRunning(entry->name, status);
         if (!status->entry || (status->entry->off && !entry->off))
             status->entry = entry;
     }
-    for (int i = 0; i < count && !status->runningAs[0]; ++i)
-        if (Runs(names[i]))
-            lstrcpynA(status->runningAs, names[i], APP_NAME_CHARS);
     if (status->entry && status->entry->fullPath)
         status->mark = Zone_Read(status->entry->program);
 }
@@ -173,19 +177,16 @@ bool Signin_ProgramBeside(char* file) {
     return true;
 }
 
-void Signin_Add(const char* name, Signin_Added* added) {
+void Signin_Add(const char* program, const char* name, Signin_Added* added) {
     added->error = ERROR_SUCCESS;
     added->off = false;
-    if (!Signin_ProgramBeside(added->path)) {
-        added->outcome = SIGNIN_NO_FOLDER;
-        return;
-    }
-    const DWORD attributes = GetFileAttributesA(added->path);
+    added->program = program;
+    const DWORD attributes = GetFileAttributesA(program);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         added->outcome = SIGNIN_NO_PROGRAM;
         return;
     }
-    wsprintfA(added->commandLine, "\"%s\" %s", added->path, name);
+    wsprintfA(added->commandLine, "\"%s\" %s", program, name);
     wsprintfA(added->value, MURMEX_ENTRY_PREFIX "%s", name);
     if (RegGetValueA(HKEY_CURRENT_USER, kRunKey, added->value, RRF_RT_ANY, nullptr, nullptr,
                      nullptr) == ERROR_SUCCESS) {
@@ -215,11 +216,12 @@ Signin_Start Signin_Run(const char* commandLine, const char* name, DWORD* error)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    const auto create = [&](DWORD flags) {
-        return CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, DETACHED_PROCESS | flags,
-                              nullptr, nullptr, &startup, &process);
-    };
-    if (!create(CREATE_BREAKAWAY_FROM_JOB) && !create(0)) {
+    static const DWORD kTries[] = {DETACHED_PROCESS | CREATE_BREAKAWAY_FROM_JOB, DETACHED_PROCESS};
+    bool started = false;
+    for (DWORD flags : kTries)
+        started = started || CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, flags, nullptr,
+                                            nullptr, &startup, &process);
+    if (!started) {
         *error = GetLastError();
         return SIGNIN_START_REFUSED;
     }

@@ -35,22 +35,23 @@ bool Signin_Program(const char* commandLine, char* file);
 
 // What runs and what starts at sign-in for the device a name chooses (chosen >= 0), counting
 // every name that chooses the same device; for a name that chooses none, for that name alone.
+// The entries are listed into entries, which the status points into.
 struct Signin_Status {
     char runningAs[APP_NAME_CHARS]; // empty when no copy holds a guard for it
     const Signin_Entry* entry;      // nullptr when no entry is written for it; may be off
     Zone_Mark mark;                 // of the entry's program, when that is a full path
 };
-void Signin_Find(const Signin_Entries* entries, const Devices_List* list, const char* name,
-                 int chosen, Signin_Status* status);
+void Signin_Find(const Devices_List* list, const char* name, int chosen, Signin_Entries* entries,
+                 Signin_Status* status);
 
 // The murmex.exe beside this program, which a new entry starts, into MAX_PATH bytes.
 bool Signin_ProgramBeside(char* file);
 
-// A new entry in the user's Run key for a name that has none, in the companion's form. A value of
-// that name that is not one of ours is someone's: it is never overwritten.
+// A new entry in the user's Run key, in the companion's form, that starts program with a name
+// that has none. A value of that name that is not one of ours is someone's: it is never
+// overwritten.
 enum Signin_Outcome {
-    SIGNIN_NO_FOLDER,   // this program cannot tell its own folder
-    SIGNIN_NO_PROGRAM,  // no murmex.exe beside it: path
+    SIGNIN_NO_PROGRAM,  // no such file
     SIGNIN_VALUE_TAKEN, // value exists already
     SIGNIN_REFUSED,     // Windows refused the write: error
     SIGNIN_WRITTEN,     // value = commandLine, switched off when Task Manager kept its old switch
@@ -59,11 +60,11 @@ struct Signin_Added {
     Signin_Outcome outcome;
     LONG error;
     bool off;
-    char path[MAX_PATH];
+    const char* program;
     char value[sizeof MURMEX_ENTRY_PREFIX + APP_NAME_CHARS];
     char commandLine[MAX_PATH + 3 + APP_NAME_CHARS];
 };
-void Signin_Add(const char* name, Signin_Added* added);
+void Signin_Add(const char* program, const char* name, Signin_Added* added);
 // Deletes an entry of the user's; the registry's result.
 LONG Signin_Remove(const Signin_Entry* entry);
 

@@ -14,25 +14,15 @@ constexpr UINT kLastZone = 4;      // URLZONE_UNTRUSTED; user-defined zones star
 constexpr char kPolicies[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Attachments";
 
 bool StreamPath(const char* file, char* path) {
-    const int length = lstrlenA(file);
-    if (length >= MAX_PATH)
+    if (lstrlenA(file) >= MAX_PATH)
         return false;
-    lstrcpyA(path, file);
-    lstrcpyA(path + length, kStream);
+    wsprintfA(path, "%s%s", file, kStream);
     return true;
 }
 
 // An ini key or section, which Windows' ini reader compares without regard to case.
 bool StartsWithKey(const char* text, const char* key) {
     return _strnicmp(text, key, strlen(key)) == 0;
-}
-
-// Where the file system has no streams, opening one is refused as a bad name or an unsupported
-// call: no mark can be kept there.
-Zone_Mark Unreadable(DWORD error) {
-    const bool noStreams = error == ERROR_INVALID_NAME || error == ERROR_INVALID_PARAMETER ||
-                           error == ERROR_NOT_SUPPORTED;
-    return {noStreams ? ZONE_NO_STREAMS : ZONE_UNREADABLE, error};
 }
 
 } // namespace
@@ -77,31 +67,30 @@ int Zone_Parse(char* bytes, DWORD length) {
     return ZONE_UNREADABLE;
 }
 
+// Where the file system has no streams, opening one is refused as a bad name or an unsupported
+// call: no mark can be kept there.
 Zone_Mark Zone_Read(const char* file) {
     char path[MAX_PATH + sizeof kStream], bytes[kMarkBytes + 1];
-    if (!StreamPath(file, path))
-        return Unreadable(ERROR_FILENAME_EXCED_RANGE);
-    const HANDLE stream =
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-    if (stream == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        // No mark, or no file to carry one: nothing for Windows to act on.
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            return {ZONE_NONE, 0};
-        return Unreadable(error);
+    HANDLE stream = INVALID_HANDLE_VALUE;
+    DWORD error = ERROR_FILENAME_EXCED_RANGE, got = 0;
+    if (StreamPath(file, path)) {
+        stream =
+            CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        error = GetLastError();
     }
-    DWORD got = 0;
-    const bool read = ReadFile(stream, bytes, kMarkBytes, &got, nullptr);
-    const DWORD error = GetLastError();
-    CloseHandle(stream);
-    if (!read)
-        return Unreadable(error);
-    return {Zone_Parse(bytes, got), 0};
-}
-
-bool Zone_ActsAtSignIn(Zone_Mark mark) {
-    return mark.zone == ZONE_INTERNET || mark.zone == ZONE_RESTRICTED;
+    if (stream != INVALID_HANDLE_VALUE) {
+        const bool read = ReadFile(stream, bytes, kMarkBytes, &got, nullptr);
+        error = GetLastError();
+        CloseHandle(stream);
+        if (read)
+            return {Zone_Parse(bytes, got), 0};
+    } else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return {ZONE_NONE, 0}; // no mark, or no file to carry one: nothing for Windows to act on
+    }
+    const bool noStreams = error == ERROR_INVALID_NAME || error == ERROR_INVALID_PARAMETER ||
+                           error == ERROR_NOT_SUPPORTED;
+    return {noStreams ? ZONE_NO_STREAMS : ZONE_UNREADABLE, error};
 }
 
 DWORD Zone_Remove(const char* file) {

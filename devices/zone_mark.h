@@ -27,7 +27,9 @@ struct Zone_Mark {
 int Zone_Parse(char* bytes, DWORD length);
 Zone_Mark Zone_Read(const char* file);
 // True for a mark Windows acts on at sign-in: it asks first, or it blocks.
-bool Zone_ActsAtSignIn(Zone_Mark mark);
+inline bool Zone_ActsAtSignIn(Zone_Mark mark) {
+    return mark.zone == ZONE_INTERNET || mark.zone == ZONE_RESTRICTED;
+}
 // Deletes file's mark alone; ERROR_SUCCESS once it has none.
 DWORD Zone_Remove(const char* file);
 // False when a policy hides the ways to remove marks.

@@ -75,9 +75,8 @@ struct SignIn : ScratchRegistry {
     // The value of the entry said for a name, " off" when switched off, and the copy running.
     std::string Status(const char* name) {
         Signin_Entries entries;
-        Signin_List(&entries);
         Signin_Status status;
-        Signin_Find(&entries, &list, name, Devices_Choose(&list, name), &status);
+        Signin_Find(&list, name, Devices_Choose(&list, name), &entries, &status);
         const Signin_Entry* entry = status.entry;
         return (entry ? std::string(entry->value) + (entry->off ? " off" : "") : "none") + ", [" +
                status.runningAs + "]";
