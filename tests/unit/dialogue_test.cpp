@@ -3,8 +3,8 @@
 // Every row starts from one user's registry, a scratch key in HKEY_CURRENT_USER's place: entries
 // of murmex.exe, one switched off in Task Manager, and of other programs, a copy running for the
 // monitor, and where the row says so a policy that hides the ways to remove marks. {other} is a
-// murmex.exe in a folder of its own that an entry starts, {beside} the one beside this program,
-// which a new entry starts; both carry an internet mark.
+// murmex.exe in a folder of its own that an entry starts, with an internet mark; {beside} the one
+// beside this program, with none, which a new entry starts.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -22,7 +22,7 @@ struct DialogueCase {
     bool policy;
     std::vector<std::string> typed;
     std::string said;
-    std::string changed; // "-value; " removed, "+value = data; " added, then "unmarked: file"
+    std::string changed; // "-value; " removed, "+value = data; " added, then "unmarked": {other}
 };
 void PrintTo(const DialogueCase& row, std::ostream* out) {
     *out << row.story;
@@ -38,18 +38,15 @@ const std::pair<const char*, const char*> kRun[] = {
     {"Tray xmurmex", "C:\\Xmurmex.exe Monitor"},
 };
 
-#define ASKED(typed, named)                                                                        \
+#define ASKED(typed)                                                                               \
     "\nDevice: " typed "\n[" typed "] chooses device 3.\nRunning now: yes, murmex.exe holds the "  \
     "guard of [Monitor (HDMI)].\nStarts at sign-in: no entry starts murmex.exe for it.\nStart "    \
-    "murmex.exe for it now and at every sign-in? (y/n) y\nDownload mark: " named " came from the " \
-    "internet (zone 3). At every sign-in Windows shows \"Open File - Security Warning\" for it, "  \
-    "and Murmex starts only once someone clicks Run.\nRemoving the mark from that file ends it: "  \
-    "Properties > Unblock, PowerShell's Unblock-File, or this program, double-clicked.\n"
+    "murmex.exe for it now and at every sign-in? (y/n) "
 #define UNBLOCK "Remove the mark from that file alone, as Properties > Unblock does? (y/n) "
-#define KEPT(file)                                                                                 \
-    UNBLOCK                                                                                        \
-    "n\nThe mark stays, and Windows keeps acting on it at sign-in.\nTo remove it later: "          \
-    "Properties > Unblock on the file, or in PowerShell: Unblock-File -LiteralPath \"" file "\"\n"
+#define KEPT                                                                                       \
+    UNBLOCK "n\nThe mark stays, and Windows keeps acting on it at sign-in.\nTo remove it later: "  \
+            "Properties > Unblock on the file, or in PowerShell: Unblock-File -LiteralPath "       \
+            "\"{other}\"\n"
 #define SPEAKERS                                                                                   \
     "\nDevice: speakers\n[speakers] chooses device 0.\nRunning now: no murmex.exe plays on it.\n"  \
     "Starts at sign-in: yes, \"Gamma\" = \"{other}\" Speakers\nDownload mark: {other} came from "  \
@@ -76,23 +73,19 @@ const DialogueCase kCases[] = {
      "it ends at once. Nothing changed.\n\nDevice: \nThe input has ended: nothing more is "
      "changed.\n", ""},
     {"an answer not understood is a no; someone's value of the entry's name is kept; a new entry "
-     "starts {beside}, whose mark is offered first, and a copy that runs is not started again",
-     false, {"monitor", "", "monitor", "y", "n", "Monitor (HDMI)", "y", "y", ""},
-     "\nDevice: monitor\n[monitor] chooses device 3.\nRunning now: yes, murmex.exe holds the guard "
-     "of [Monitor (HDMI)].\nStarts at sign-in: no entry starts murmex.exe for it.\nStart murmex.exe "
-     "for it now and at every sign-in? (y/n) \nNothing changed.\n"
-     ASKED("monitor", "{beside}") KEPT("{beside}") "The Run key has a value \"Murmex: monitor\" "
-     "already, for something else: nothing written.\n" ASKED("Monitor (HDMI)", "{beside}") UNBLOCK
-     "y\nRemoved the mark from {beside} alone: Windows starts it at sign-in without a word.\n"
+     "starts {beside}, and a copy that runs is not started again",
+     false, {"monitor", "", "monitor", "y", "Monitor (HDMI)", "y", ""},
+     ASKED("monitor") "\nNothing changed.\n" ASKED("monitor") "y\nThe Run key has a value \"Murmex: "
+     "monitor\" already, for something else: nothing written.\n" ASKED("Monitor (HDMI)") "y\n"
      "Starts at sign-in: yes, written \"Murmex: Monitor (HDMI)\" = \"{beside}\" Monitor (HDMI)\n"
      "Running now: yes already, as [Monitor (HDMI)]: not started again.\n\nDevice: \n",
-     "+Murmex: Monitor (HDMI) = \"{beside}\" Monitor (HDMI); unmarked: {beside}"},
+     "+Murmex: Monitor (HDMI) = \"{beside}\" Monitor (HDMI); "},
     {"of a device's entries the one switched on is said; the mark of the murmex.exe it starts "
      "elsewhere is kept after a no and removed after a yes, there alone", false,
      {"speakers", "n", "n", "speakers", "y", "n", ""},
-     SPEAKERS KEPT("{other}") NO_START SPEAKERS UNBLOCK "y\nRemoved the mark from {other} alone: "
+     SPEAKERS KEPT NO_START SPEAKERS UNBLOCK "y\nRemoved the mark from {other} alone: "
      "Windows starts it at sign-in without a word.\n" NO_START "\nDevice: \n",
-     "unmarked: {other}"},
+     "unmarked"},
     {"a policy that hides the ways to remove marks is said, and no mark is offered", true,
      {"speakers", "n", ""},
      SPEAKERS "A policy of this computer hides the ways to remove download marks: its "
@@ -164,7 +157,7 @@ struct Dialogue : testing::TestWithParam<DialogueCase> {
         if (GetParam().policy)
             Set("Policies\\Attachments", "HideZoneInfoOnProperties", REG_DWORD, "\x01\0\0\0", 4);
         CreateDirectoryA(folder.c_str(), nullptr);
-        for (const std::string& file : {other, Mark(other), Mark(beside)}) {
+        for (const std::string& file : {other, Mark(other)}) {
             const HANDLE handle =
                 CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
             DWORD written;
@@ -181,7 +174,7 @@ struct Dialogue : testing::TestWithParam<DialogueCase> {
     void TearDown() override {
         Console_ReadLine = reader;
         CloseHandle(guard);
-        for (const std::string& file : {Mark(other), Mark(beside), other})
+        for (const std::string& file : {Mark(other), other})
             DeleteFileA(file.c_str());
         RemoveDirectoryA(folder.c_str());
         RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
@@ -202,9 +195,8 @@ struct Dialogue : testing::TestWithParam<DialogueCase> {
             changed += after.count(value) ? "" : "-" + value + "; ";
         for (auto& [value, data] : after)
             changed += before.count(value) ? "" : "+" + value + " = " + data + "; ";
-        for (const std::string& file : {other, beside})
-            if (GetFileAttributesA(Mark(file).c_str()) == INVALID_FILE_ATTRIBUTES)
-                changed += "unmarked: " + file;
+        if (GetFileAttributesA(Mark(other).c_str()) == INVALID_FILE_ATTRIBUTES)
+            changed += "unmarked";
         return changed;
     }
     HKEY scratch = nullptr;
