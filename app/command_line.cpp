@@ -13,7 +13,7 @@ bool IsBlankOrControl(unsigned char c) {
 
 } // namespace
 
-// Works on the raw command line: the C runtime's own tail compares bytes as
+// Works on the raw command line: the C runtime's own command tail compares bytes as
 // signed chars and drops every byte of 0x80 and above as if it were a blank.
 const char* App_ProgramEnd(const char* commandLine, UINT codePage) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(commandLine);

@@ -5,7 +5,8 @@
 #include "murmex.h"
 
 // The longest name, as the package's rule knows it, and the buffers for a device name and its
-// guard's name ("Murmex-" and the name), terminator included: the longest name fills them.
+// guard's name (MURMEX_GUARD_PREFIX and the name), terminator included: the longest name fills
+// them.
 enum { APP_LONGEST_NAME = MURMEX_LONGEST_NAME };
 enum { APP_NAME_CHARS = sizeof MURMEX_GUARD_PREFIX + APP_LONGEST_NAME };
 
@@ -19,7 +20,7 @@ const char* App_ProgramEnd(const char* commandLine, UINT codePage);
 // inside commandLine.
 const char* App_CommandTail(const char* commandLine, UINT codePage);
 
-// Settles the device name (the tail, or the default when the tail is empty)
-// and the guard name "Murmex-<device name>". Returns false, filling nothing
+// Fills in the device name (the command tail, or the default when it is empty)
+// and the guard name, MURMEX_GUARD_PREFIX and the device name. Returns false, filling nothing
 // usable, when either would not fit its APP_NAME_CHARS buffer.
 bool App_SettleNames(const char* tail, char* deviceName, char* guardName);

@@ -1,5 +1,5 @@
-// Without arguments, lists every top-level window of class "MurmexClass" or titled
-// "MurmexWindow" as "PID<TAB>CLASS<TAB>TITLE<TAB>visible|hidden". With "quit PID", posts WM_QUIT
+// Without arguments, lists every top-level window of murmex.exe's class or title (murmex.h) as
+// "PID<TAB>CLASS<TAB>TITLE<TAB>visible|hidden". With "quit PID", posts WM_QUIT
 // to that process's window, which ends its message loop and so the program, normally; exits 1
 // when the process has no such window. With "quit-on-enter", prints "ready" and, once a line
 // comes on its standard input, posts WM_QUIT to every such window: programs end the moment the
