@@ -8,27 +8,11 @@
 
 static_assert(MURMEX_PRODUCT_NAME_CHARS == MAXPNAMELEN - 1, "what szPname keeps of a name");
 
-void Devices_Read(Devices_List* list) {
-    const UINT count = waveOutGetNumDevs();
-    list->count = count < DEVICES_MAX ? static_cast<int>(count) : DEVICES_MAX;
-    for (int id = 0; id < list->count; ++id) {
-        Devices_Device* device = &list->device[id];
-        WAVEOUTCAPSA caps;
-        device->named = waveOutGetDevCapsA(id, &caps, sizeof caps) == MMSYSERR_NOERROR;
-        memcpy(device->name, caps.szPname, sizeof device->name); // terminated, cut by Windows
-    }
-}
-
-int Devices_Choose(const Devices_List* list, const char* name) {
-    for (int id = 0; id < list->count; ++id)
-        if (list->device[id].named && WaveLib_NameMatches(list->device[id].name, name))
-            return id;
-    return -1;
-}
+namespace {
 
 // Blanks are taken off the end before quotes are looked for: cmd leaves the blank after a quoted
 // name.
-void Devices_Advise(const Devices_List* list, const char* name, Devices_Advice* advice) {
+void Advise(const Devices_List* list, const char* name, Devices_Advice* advice) {
     size_t first = 0, end = lstrlenA(name);
     advice->blank = advice->quotes = false;
     for (;;) {
@@ -52,6 +36,26 @@ void Devices_Advise(const Devices_List* list, const char* name, Devices_Advice* 
     advice->chosen = Devices_Choose(list, advice->corrected);
 }
 
+} // namespace
+
+void Devices_Read(Devices_List* list) {
+    const UINT count = waveOutGetNumDevs();
+    list->count = count < DEVICES_MAX ? static_cast<int>(count) : DEVICES_MAX;
+    for (int id = 0; id < list->count; ++id) {
+        Devices_Device* device = &list->device[id];
+        WAVEOUTCAPSA caps;
+        device->named = waveOutGetDevCapsA(id, &caps, sizeof caps) == MMSYSERR_NOERROR;
+        memcpy(device->name, caps.szPname, sizeof device->name); // terminated, cut by Windows
+    }
+}
+
+int Devices_Choose(const Devices_List* list, const char* name) {
+    for (int id = 0; id < list->count; ++id)
+        if (list->device[id].named && WaveLib_NameMatches(list->device[id].name, name))
+            return id;
+    return -1;
+}
+
 void Devices_ChoiceOf(const Devices_List* list, const char* tail, Devices_Choice* choice) {
     char guard[APP_NAME_CHARS];
     const bool taken = App_SettleNames(tail, choice->name, guard);
@@ -69,5 +73,5 @@ void Devices_ChoiceOf(const Devices_List* list, const char* tail, Devices_Choice
                 : DEVICES_OTHER;
     // A refused name is far too long to match anything: the advice still says why.
     if (choice->chosen < 0)
-        Devices_Advise(list, name, &choice->advice);
+        Advise(list, name, &choice->advice);
 }

@@ -22,7 +22,7 @@ void Devices_Read(Devices_List* list);
 int Devices_Choose(const Devices_List* list, const char* name);
 
 // The mistakes a user can correct in a name that chooses nothing, each found once, and what the
-// corrected name would choose.
+// corrected name would choose: part of a choice of none.
 struct Devices_Advice {
     bool blank;                     // it ends in a blank
     bool quotes;                    // it is wrapped in quotes
@@ -30,7 +30,6 @@ struct Devices_Advice {
     char corrected[APP_NAME_CHARS]; // when one was found: as murmex.exe would take it
     int chosen;
 };
-void Devices_Advise(const Devices_List* list, const char* name, Devices_Advice* advice);
 
 // What a command tail chooses: the name murmex.exe would take from it, or the tail it would
 // refuse, and how each device listed stands to that name.
