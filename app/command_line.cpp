@@ -5,9 +5,7 @@
 namespace {
 
 constexpr char kDefaultDeviceName[] = "ATI HDMI Output";
-constexpr char kGuardFormat[] = "Murmex-%s";
-static_assert(sizeof kGuardFormat - sizeof "%s" + APP_LONGEST_NAME + 1 == APP_NAME_CHARS,
-              "the longest name's guard fills its buffer");
+constexpr char kGuardFormat[] = MURMEX_GUARD_PREFIX "%s";
 
 bool IsBlankOrControl(unsigned char c) {
     return c >= 0x01 && c <= 0x20;
@@ -15,9 +13,9 @@ bool IsBlankOrControl(unsigned char c) {
 
 } // namespace
 
-// Works on the raw command line: the C runtime's own tail compares bytes as
+// Works on the raw command line: the C runtime's own command tail compares bytes as
 // signed chars and drops every byte of 0x80 and above as if it were a blank.
-const char* App_CommandTail(const char* commandLine, UINT codePage) {
+const char* App_ProgramEnd(const char* commandLine, UINT codePage) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(commandLine);
     bool inQuotes = false;
     while (*p != '\0' && (*p > 0x20 || inQuotes)) {
@@ -27,9 +25,14 @@ const char* App_CommandTail(const char* commandLine, UINT codePage) {
             ++p; // the trail byte goes with it, but never the terminator
         ++p;
     }
+    return reinterpret_cast<const char*>(p);
+}
+
+const char* App_CommandTail(const char* commandLine, UINT codePage) {
+    const char* p = App_ProgramEnd(commandLine, codePage);
     while (IsBlankOrControl(*p))
         ++p;
-    return reinterpret_cast<const char*>(p);
+    return p;
 }
 
 bool App_SettleNames(const char* tail, char* deviceName, char* guardName) {

@@ -2,19 +2,25 @@
 
 #include <windows.h>
 
-enum { APP_NAME_CHARS = 260 }; // device-name and guard-name buffers, terminator included
-// The longest device name whose guard name, "Murmex-" and the name, fits its buffer.
-enum { APP_LONGEST_NAME = APP_NAME_CHARS - 1 - 7 };
-// Windows keeps 31 characters of a device's product name (MAXPNAMELEN - 1): a longer name begins
-// no device's name, and so chooses none.
-enum { APP_KEPT_NAME_CHARS = 31 };
+#include "murmex.h"
+
+// The longest name, as the package's rule knows it, and the buffers for a device name and its
+// guard's name (MURMEX_GUARD_PREFIX and the name), terminator included: the longest name fills
+// them.
+enum { APP_LONGEST_NAME = MURMEX_LONGEST_NAME };
+enum { APP_NAME_CHARS = sizeof MURMEX_GUARD_PREFIX + APP_LONGEST_NAME };
+
+// The end of the program's own name at the start of a command line, quoted or not: the byte
+// after it, before the blanks that part it from the rest. codePage decides which bytes lead a
+// double-byte character.
+const char* App_ProgramEnd(const char* commandLine, UINT codePage);
 
 // The rest of the command line after the program's own name, with the blanks
 // and control bytes before it skipped: always a valid, possibly empty, string
-// inside commandLine. codePage decides which bytes lead a double-byte character.
+// inside commandLine.
 const char* App_CommandTail(const char* commandLine, UINT codePage);
 
-// Settles the device name (the tail, or the default when the tail is empty)
-// and the guard name "Murmex-<device name>". Returns false, filling nothing
+// Fills in the device name (the command tail, or the default when it is empty)
+// and the guard name, MURMEX_GUARD_PREFIX and the device name. Returns false, filling nothing
 // usable, when either would not fit its APP_NAME_CHARS buffer.
 bool App_SettleNames(const char* tail, char* deviceName, char* guardName);

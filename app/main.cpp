@@ -8,11 +8,9 @@
 
 #include "command_line.h"
 #include "device_watch.h"
+#include "murmex.h"
 
 namespace {
-
-constexpr char kClassName[] = "MurmexClass";
-constexpr char kWindowName[] = "MurmexWindow";
 
 bool CreateHiddenWindow(HINSTANCE instance) {
     WNDCLASSEXA windowClass = {};
@@ -21,13 +19,13 @@ bool CreateHiddenWindow(HINSTANCE instance) {
     windowClass.lpfnWndProc = DefWindowProcA;
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.lpszClassName = kClassName;
+    windowClass.lpszClassName = MURMEX_WINDOW_CLASS;
     if (!RegisterClassExA(&windowClass))
         return false;
     // Never shown: no show or update call, and WinMain's show command is ignored.
-    return CreateWindowExA(0, kClassName, kWindowName, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance,
-                           nullptr) != nullptr;
+    return CreateWindowExA(0, MURMEX_WINDOW_CLASS, MURMEX_WINDOW_TITLE, WS_OVERLAPPEDWINDOW,
+                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
+                           nullptr, instance, nullptr) != nullptr;
 }
 
 // Static rather than on WinMain's frame: the watcher keeps reading the name

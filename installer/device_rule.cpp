@@ -17,5 +17,5 @@ Setup_DeviceFault Setup_CheckDevice(const char* device) {
     for (const char* c = device; *c; ++c)
         if (static_cast<unsigned char>(*c) < 0x20)
             return SETUP_DEVICE_CONTROL;
-    return length > APP_KEPT_NAME_CHARS ? SETUP_DEVICE_TOO_LONG : SETUP_DEVICE_OK;
+    return length > MURMEX_PRODUCT_NAME_CHARS ? SETUP_DEVICE_TOO_LONG : SETUP_DEVICE_OK;
 }

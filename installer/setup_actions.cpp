@@ -21,19 +21,21 @@
 
 namespace {
 
-constexpr wchar_t kClassName[] = L"MurmexClass";
-constexpr wchar_t kKey[] = L"Software\\Murmex"; // the package's own, in the 32-bit view it writes
-constexpr wchar_t kEntryPrefix[] = L"Murmex: ";
-constexpr wchar_t kFolderName[] = L"Murmex\\"; // INSTALLDIR under ProgramFilesFolder
-constexpr DWORD kQuitWaitMs = 3000;            // a copy asked to quit ends its message loop at once
+constexpr wchar_t kClassName[] = L"" MURMEX_WINDOW_CLASS;
+constexpr wchar_t kKey[] = L"" MURMEX_PACKAGE_KEY; // in the 32-bit view the package writes
+constexpr wchar_t kEntryPrefix[] = L"" MURMEX_ENTRY_PREFIX;
+constexpr wchar_t kFolderName[] = L"" MURMEX_INSTALL_FOLDER L"\\"; // under ProgramFilesFolder
+constexpr wchar_t kLogPrefix[] = L"Murmex: "; // the administrators' README names it
+constexpr DWORD kQuitWaitMs = 3000;           // a copy asked to quit ends its message loop at once
 constexpr DWORD kTerminateWaitMs = 10000; // TerminateProcess returns before the process has ended
 enum { kLineChars = 1024, kNameChars = 64, kMaxCopies = MAXIMUM_WAIT_OBJECTS, kPasses = 4 };
 
 // One line in the installer's log (and, for an error, a message box at a full user interface).
 // The installer formats the line: each bracket of a device name goes in escaped, as [\[] or [\]].
 void Say(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t* format, va_list args) {
-    wchar_t line[kLineChars], escaped[sizeof kEntryPrefix + 5 * kLineChars] = L"Murmex: ";
+    wchar_t line[kLineChars], escaped[sizeof kLogPrefix + 5 * kLineChars];
     wvsprintfW(line, format, args);
+    lstrcpyW(escaped, kLogPrefix);
     wchar_t* out = escaped + lstrlenW(escaped);
     for (const wchar_t* c = line; *c; ++c) {
         if (*c == L'[' || *c == L']') {
@@ -243,8 +245,8 @@ __declspec(dllexport) UINT __stdcall KeepDevice(MSIHANDLE install) {
     entry[0] = L'\0';
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) ==
         ERROR_SUCCESS) {
-        if (RegGetValueW(key, nullptr, L"Entry", RRF_RT_REG_SZ, nullptr, entry, &bytes) !=
-            ERROR_SUCCESS)
+        if (RegGetValueW(key, nullptr, L"" MURMEX_PACKAGE_ENTRY, RRF_RT_REG_SZ, nullptr, entry,
+                         &bytes) != ERROR_SUCCESS)
             entry[0] = L'\0';
         RegCloseKey(key);
     }
@@ -309,7 +311,7 @@ __declspec(dllexport) UINT __stdcall CheckDevice(MSIHANDLE install) {
         break;
     }
     wchar_t text[kLineChars];
-    wsprintfW(text, reason, length, APP_KEPT_NAME_CHARS, APP_KEPT_NAME_CHARS);
+    wsprintfW(text, reason, length, MURMEX_PRODUCT_NAME_CHARS, MURMEX_PRODUCT_NAME_CHARS);
     return Refuse(install, L"DEVICE %s. Nothing was installed.", text);
 }
 

@@ -1,5 +1,5 @@
 // Prints "held" when a named event exists and "free" when none does: with the program's guard
-// name ("Murmex-" and the device name) it tells whether a copy serves that device.
+// name (MURMEX_GUARD_PREFIX and the device name) it tells whether a copy serves that device.
 #include <windows.h>
 #include <stdio.h>
 

@@ -1,5 +1,5 @@
-// Without arguments, lists every top-level window of class "MurmexClass" or titled
-// "MurmexWindow" as "PID<TAB>CLASS<TAB>TITLE<TAB>visible|hidden". With "quit PID", posts WM_QUIT
+// Without arguments, lists every top-level window of murmex.exe's class or title (murmex.h) as
+// "PID<TAB>CLASS<TAB>TITLE<TAB>visible|hidden". With "quit PID", posts WM_QUIT
 // to that process's window, which ends its message loop and so the program, normally; exits 1
 // when the process has no such window. With "quit-on-enter", prints "ready" and, once a line
 // comes on its standard input, posts WM_QUIT to every such window: programs end the moment the
@@ -11,6 +11,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "murmex.h"
+
 static DWORD quit_pid;
 static UINT quit_message = WM_QUIT;
 static int quit_every, quit_posted;
@@ -20,7 +22,7 @@ static BOOL CALLBACK visit(HWND window, LPARAM unused) {
     char class_name[256] = "", title[256] = "";
     GetClassNameA(window, class_name, sizeof class_name);
     GetWindowTextA(window, title, sizeof title);
-    if (strcmp(class_name, "MurmexClass") != 0 && strcmp(title, "MurmexWindow") != 0) {
+    if (strcmp(class_name, MURMEX_WINDOW_CLASS) != 0 && strcmp(title, MURMEX_WINDOW_TITLE) != 0) {
         return TRUE;
     }
     DWORD pid = 0;

@@ -1,5 +1,5 @@
 // Silence feeder: primes the device with four looping headers and re-queues
-// each one the service hands back, until a queue call fails, the device stops
+// each one the service marks done, until a queue call fails, the device stops
 // playing, or a stop is asked.
 #include "wave_lib.h"
 #include "wave_report.h"
@@ -8,22 +8,22 @@ namespace {
 
 constexpr DWORD kLoopForever = 0xFFFFFFFF;
 
-// A healthy stream never hands a header back (each loops for 136 years), and a stream whose
-// device has gone does not either: the service reports no failure, so the feeder asks where
-// playback stands whenever a second passes without a hand-back, and takes a position that has
-// stood still since the last look as the stream's end.
-constexpr DWORD kLookIntervalMs = 1000;
-// Looks that may find a new stream still at 0 before it counts as lost: a start can be slow.
-constexpr int kStartLooks = 5;
+// A healthy stream never marks a header done (each loops for 136 years), and a stream whose
+// device has gone does not either: the service reports no failure, so the feeder checks the
+// position whenever a second passes without a WOM_DONE, and takes a position that has stood
+// still since the last check as the stream's end.
+constexpr DWORD kPositionCheckMs = 1000;
+// Checks that may find a new stream still at 0 before it counts as lost: a start can be slow.
+constexpr int kStartChecks = 5;
 
-// What the last look saw. The position is asked in samples: Wine answers its frame count as it
-// stands, where its bytes come from a signed 32-bit MulDiv that reads 0xFFFFFFFF from 2^31
+// What the last position check saw. The position is asked in samples: Wine answers its frame count
+// as it stands, where its bytes come from a signed 32-bit MulDiv that reads 0xFFFFFFFF from 2^31
 // bytes on (3.1 hours at this rate), a healthy stream standing still. It is compared for
 // equality only, so a wrap at 2^32 (24.8 days of samples, 6.2 hours of bytes) is a move like
 // any other, and so is a change in any other time format the service may answer with.
-struct Watch {
+struct PositionCheck {
     DWORD position;
-    int stillLooks; // looks in a row that found the position where it was
+    int stillChecks; // checks in a row that found the position where it was
 };
 
 volatile LONG* FlagsOf(WAVEHDR* header) {
@@ -52,7 +52,7 @@ void ArmHeader(WaveLib_Stream* stream, WAVEHDR* header) {
 }
 
 // A header the service refuses never became its own: it gets its done bit back, so the
-// tear-down counts it among those handed back.
+// tear-down counts it among those marked done.
 MMRESULT QueueHeader(WaveLib_Stream* stream, WAVEHDR* header) {
     ArmHeader(stream, header);
     const MMRESULT result = waveOutWrite(stream->device, header, sizeof *header);
@@ -75,23 +75,23 @@ MMRESULT RequeueDoneHeaders(WaveLib_Stream* stream) {
 }
 
 // 0 while the stream plays; otherwise the position query's failure, or WAVELIB_STALLED.
-MMRESULT LookAtPlayback(WaveLib_Stream* stream, Watch* watch) {
+MMRESULT CheckPosition(WaveLib_Stream* stream, PositionCheck* check) {
     MMTIME time = {};
     time.wType = TIME_SAMPLES;
     const MMRESULT result = waveOutGetPosition(stream->device, &time, sizeof time);
     if (result != MMSYSERR_NOERROR)
         return result;
     // Whatever format came back, its value shares this place.
-    watch->stillLooks = time.u.sample == watch->position ? watch->stillLooks + 1 : 0;
-    watch->position = time.u.sample;
-    return watch->stillLooks >= (time.u.sample == 0 ? kStartLooks : 1) ? WAVELIB_STALLED
-                                                                       : MMSYSERR_NOERROR;
+    check->stillChecks = time.u.sample == check->position ? check->stillChecks + 1 : 0;
+    check->position = time.u.sample;
+    return check->stillChecks >= (time.u.sample == 0 ? kStartChecks : 1) ? WAVELIB_STALLED
+                                                                         : MMSYSERR_NOERROR;
 }
 
 } // namespace
 
 // A header whose loop bits are clear was never armed, so never queued.
-bool WaveLib_AllHandedBack(WaveLib_Stream* stream) {
+bool WaveLib_AllDone(WaveLib_Stream* stream) {
     for (WAVEHDR& header : stream->headers) {
         const LONG flags = InterlockedOr(FlagsOf(&header), 0);
         if ((flags & WHDR_INQUEUE) || ((flags & WHDR_BEGINLOOP) && !(flags & WHDR_DONE)))
@@ -129,25 +129,25 @@ DWORD WINAPI WaveLib_FeedThread(LPVOID parameter) {
         WaveLib_ReportFailure("WaveLib_SetupAudio failed: %s\n", result);
         exitCode = WAVELIB_FEED_FAILED;
     }
-    // The event is auto-reset: several hand-backs between two waits wake us
+    // The event is auto-reset: several WOM_DONEs between two waits wake us
     // once, so every wake-up scans all four headers. The stop flag is written
-    // before the event is set, and read before any header is looked at.
-    Watch watch = {};
+    // before the event is set, and read before any header is examined.
+    PositionCheck check = {};
     while (exitCode == WAVELIB_FEED_STOPPED) {
-        const DWORD woke = WaitForSingleObject(stream->completionEvent, kLookIntervalMs);
+        const DWORD woke = WaitForSingleObject(stream->completionEvent, kPositionCheckMs);
         if (StopRequested(stream))
             break;
-        const bool look = woke == WAIT_TIMEOUT;
-        result = look ? LookAtPlayback(stream, &watch) : RequeueDoneHeaders(stream);
+        const bool timedOut = woke == WAIT_TIMEOUT;
+        result = timedOut ? CheckPosition(stream, &check) : RequeueDoneHeaders(stream);
         if (result != MMSYSERR_NOERROR) {
             WaveLib_ReportFailure(
-                look ? "waveOutGetPosition failed: %s\n" : "waveOutWrite failed: %s\n", result);
+                timedOut ? "waveOutGetPosition failed: %s\n" : "waveOutWrite failed: %s\n", result);
             exitCode = WAVELIB_FEED_FAILED;
         }
     }
-    // Every path resets, after its failure line: the reset hands all queued
-    // headers back so the device can be closed. A device that has gone hands
-    // nothing back and fails the reset; the close does not wait for them.
+    // Every path resets, after its failure line: the reset marks all queued
+    // headers done so the device can be closed. A device that has gone marks
+    // nothing done and fails the reset; the close does not wait for them.
     waveOutReset(stream->device);
     return exitCode;
 }

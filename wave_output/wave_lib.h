@@ -5,26 +5,27 @@
 // WaveLib_WaveOutProc as callback, and starts WaveLib_FeedThread. The feeder
 // queues four headers that all loop the same one-second zero buffer, then
 // sleeps on the stream's auto-reset completion event. The audio service marks
-// a header WHDR_DONE when it hands it back and then calls the callback on its
-// own thread, which only sets that event; the feeder wakes, re-queues every
-// header marked done and sleeps again, until a queue call fails or
-// WaveLib_Close asks it to stop. A device that goes away (a receiver switched
-// off) hands nothing back and fails nothing, so the feeder also wakes once a
-// second to ask the playing position, and ends the stream when the query
-// fails or the position has stood still since the last look. WaveLib_Open
-// returns only once the feeder has ended, so the calling thread is blocked for
-// as long as the stream plays.
+// a header done (WHDR_DONE) when it has finished with it and then sends
+// WOM_DONE to the callback on its own thread, which only sets that event; the
+// feeder wakes, re-queues every header marked done and sleeps again, until a
+// queue call fails or WaveLib_Close asks it to stop. A device that goes away
+// (a receiver switched off) marks nothing done and fails nothing, so the
+// feeder also checks the playing position once a second, and ends the stream
+// when the query fails or the position has stood still since the last check.
+// WaveLib_Open returns only once the feeder has ended, so the calling thread
+// is blocked for as long as the stream plays.
 //
-// A device that has gone also keeps what was queued on it: the reset hands
-// nothing back, and the service refuses to unprepare or close while a header
+// A device that has gone also keeps what was queued on it: the reset marks
+// nothing done, and the service refuses to unprepare or close while a header
 // is queued (WAVERR_STILLPLAYING). It then still holds the headers, the buffer
 // they point at and the callback with the record as instance data, so
-// WaveLib_Close sets such a stream aside whole, its completion event open, and
-// every later WaveLib_Open tries again to close it once it has read the device
-// list (which is when Windows is reported to desert the handles of devices
-// that have gone). The record is freed after a close the service accepts, or
-// at the attempt after one that found every header handed back, whatever the
-// close answers: a deserted handle may refuse every call for ever.
+// WaveLib_Close keeps such a stream whole as an abandoned handle, its
+// completion event open, and every later WaveLib_Open tries again to close it
+// once it has read the device list (which is when Windows is reported to
+// abandon the handles of devices that have gone). The record is freed after a
+// close the service accepts, or at the attempt after one that found every
+// header marked done, whatever the close answers: an abandoned handle may
+// refuse every call for ever.
 //
 // No lock is used. A header belongs to the service while it is queued and to
 // the feeder while WHDR_DONE is set, so its fields are never written by both
@@ -56,8 +57,8 @@ struct WaveLib_Stream {
     volatile LONG stopRequested; // written by WaveLib_Close before it sets the event
     WAVEHDR headers[WAVELIB_HEADER_COUNT];
     BYTE silence[WAVELIB_BUFFER_BYTES]; // never written after the allocation
-    WaveLib_Stream* next;               // while set aside: the next one set aside
-    bool handedBack; // while set aside: an attempt found every header handed back
+    WaveLib_Stream* next;               // while abandoned: the next abandoned stream
+    bool allDone; // while abandoned: an attempt found every header marked done
 };
 
 // Returns the stream after its feeder has ended, or nullptr when no device
@@ -66,7 +67,7 @@ struct WaveLib_Stream {
 WaveLib_Stream* WaveLib_Open(const char* deviceName);
 
 // Stops the feeder if one was started, closes the device and frees the record;
-// when the service refuses the close, sets the stream aside for a later
+// when the service refuses the close, keeps the stream as abandoned for a later
 // WaveLib_Open to free. Accepts nullptr.
 void WaveLib_Close(WaveLib_Stream* stream);
 
@@ -83,7 +84,7 @@ void CALLBACK WaveLib_WaveOutProc(HWAVEOUT device, UINT message, DWORD_PTR insta
 MMRESULT WaveLib_SetupAudio(WaveLib_Stream* stream);
 // True when the service holds no header: none is in its queue, and each the feeder queued is
 // marked done. The done bit is set just before the WOM_DONE callback runs, not after it.
-bool WaveLib_AllHandedBack(WaveLib_Stream* stream);
+bool WaveLib_AllDone(WaveLib_Stream* stream);
 DWORD WINAPI WaveLib_FeedThread(LPVOID stream);
 
 // Device choice: true when productName begins with deviceName, ASCII letters

@@ -8,9 +8,9 @@ char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Streams the service has not let go of, each whole until Release frees it. Only the
-// watcher's thread touches the list, through WaveLib_Open and WaveLib_Close.
-WaveLib_Stream* g_setAside;
+// Abandoned streams: those the service has not let go of, each whole until Release frees it.
+// Only the watcher's thread touches the list, through WaveLib_Open and WaveLib_Close.
+WaveLib_Stream* g_abandoned;
 
 // True once the service has let go of the device: the close went through, or the handle is no
 // longer the service's. Every header is unprepared first, as the close requires; while one is
@@ -26,14 +26,14 @@ bool CloseDevice(WaveLib_Stream* stream) {
 }
 
 // Frees the record once the service can no longer reach it: its close went through, or the
-// attempt before this one found every header handed back. The service then holds nothing that
+// attempt before this one found every header marked done. The service then holds nothing that
 // points into the record and calls back for nothing more, but the done bits are set just before
 // the last WOM_DONE callback, which reads the record's event, runs on the service's thread: an
 // attempt's pause later it has long returned. Returns false, the record kept, otherwise.
 bool Release(WaveLib_Stream* stream) {
     // A close first even then: a live handle whose headers came back after the last one takes it.
-    if (!CloseDevice(stream) && !stream->handedBack) {
-        stream->handedBack = WaveLib_AllHandedBack(stream);
+    if (!CloseDevice(stream) && !stream->allDone) {
+        stream->allDone = WaveLib_AllDone(stream);
         return false;
     }
     if (stream->completionEvent)
@@ -42,10 +42,10 @@ bool Release(WaveLib_Stream* stream) {
     return true;
 }
 
-// The reset again first: it is what hands queued headers back, and it may succeed now where
+// The reset again first: it is what marks queued headers done, and it may succeed now where
 // the feeder's failed.
-void CloseSetAside() {
-    for (WaveLib_Stream** link = &g_setAside; *link;) {
+void CloseAbandoned() {
+    for (WaveLib_Stream** link = &g_abandoned; *link;) {
         WaveLib_Stream* stream = *link;
         WaveLib_Stream* next = stream->next; // read before Release may free it
         waveOutReset(stream->device);
@@ -120,7 +120,7 @@ WaveLib_Stream* WaveLib_Start(UINT deviceId) {
 
 WaveLib_Stream* WaveLib_Open(const char* deviceName) {
     const int deviceId = WaveLib_FindDevice(deviceName);
-    CloseSetAside(); // after the count: Windows is said to desert lost devices' handles there
+    CloseAbandoned(); // after the count: Windows is said to abandon lost devices' handles there
     if (deviceId < 0)
         return nullptr;
     WaveLib_Stream* stream = WaveLib_Start(static_cast<UINT>(deviceId));
@@ -131,8 +131,8 @@ WaveLib_Stream* WaveLib_Open(const char* deviceName) {
 
 // Reverse order of setup: the feeder must be gone before its thread handle is closed, and the
 // device closed before the event its callback sets and the record it receives as instance data
-// go. Nothing here waits on the service: a device that has gone hands nothing back, and a stream
-// whose close it refuses is set aside as it stands.
+// go. Nothing here waits on the service: a device that has gone marks nothing done, and a stream
+// whose close it refuses is kept, abandoned, as it stands.
 void WaveLib_Close(WaveLib_Stream* stream) {
     if (!stream)
         return;
@@ -143,7 +143,7 @@ void WaveLib_Close(WaveLib_Stream* stream) {
         CloseHandle(stream->feederThread);
     }
     if (!Release(stream)) {
-        stream->next = g_setAside;
-        g_setAside = stream;
+        stream->next = g_abandoned;
+        g_abandoned = stream;
     }
 }

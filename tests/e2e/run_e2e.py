@@ -37,7 +37,6 @@ PULSE_ABORT = re.compile(rb"^Assertion '.*' failed at \.\./src/pulse/", re.M)
 RUN = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 MACHINE_RUN = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 SWITCHES = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
-POLICIES = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Policies\Attachments"
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 VALUE = re.compile(r"^    (.*?)    REG_SZ    (.*)$", re.M)  # a line of Wine's reg query
 ESCAPES = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\r")  # Wine's console draws with these
@@ -249,32 +248,16 @@ class Stories(unittest.TestCase):
         return [self.rows("window", "quit", pid) for pid, *_ in self.rows("window")]
 
     def test_4_double_clicked_the_companion_runs_the_program_at_sign_in_and_takes_that_away(self):
+        # What the dialogue says, row by row, is the unit tests': here a real window and Run key.
         wide = "Monitor Speakers With A Very Lo"
         name, data = f"Murmex: {wide}", f'"{winpath(self.exe)}" {wide}'
-        # A user's key holds other programs' entries and, maybe, one made by hand.
-        planted = [("A receiver", f'"{winpath(self.exe)}" Realtek'),
-                   ("OneDrive", r'"C:\Users\Ann\OneDrive.exe" /background')]
-        for value, command in planted:
-            self.reg("add", RUN, "/v", value, "/d", command, "/f")
+        self.reg("add", RUN, "/v", "OneDrive", "/d", r'"C:\Users\Ann\OneDrive.exe" /tray', "/f")
         before, window = self.values(RUN), Window(self)
         self.addCleanup(self.quit_windows)
-        first = window.type()  # Wine's numbers may differ from one process to the next
-        self.assertRegex(first, r"\d  ATI HDMI Output  <- chosen\n[^<]*\nRunning now: no ")
-        number = re.search(rf"^ +(\d+)  {wide}$", first, re.M)[1]
-        for typed, said in [
-                (b"9", "No device 9 is listed: nothing changed."),
-                (b"x" * 300, "Name: 300 characters, too long for murmex.exe"),
-                (b"realtek", "[realtek] chooses no device: nothing changed."),
-                (number.encode(), f"[{wide}] chooses device {number}.\nRunning now: no murmex"
-                                  ".exe plays on it.\nStarts at sign-in: no entry starts murmex."
-                                  "exe for it.\nStart murmex.exe"),
-                (b"y", f'Starts at sign-in: yes, written "{name}" = {data}\nRunning now: yes, '
-                       f"murmex.exe started and holds the guard of [{wide}]."),
-                (b"monitor speakers", f"[monitor speakers] chooses device {number}.\nRunning now:"
-                                      f" yes, murmex.exe holds the guard of [{wide}].\nStarts at "
-                                      f'sign-in: yes, "{name}" = {data}\nIt has a sign-in entry '
-                                      "already")]:
-            self.assertIn(said, window.type(typed), self.seen())
+        number = re.search(rf"^ +(\d+)  {wide}$", window.type(), re.M)[1]  # Wine's numbers vary
+        window.type(number.encode())
+        self.assertIn(f'Starts at sign-in: yes, written "{name}" = {data}\nRunning now: yes, '
+                      f"murmex.exe started and holds the guard of [{wide}].", window.type(b"y"))
         self.assertEqual(self.values(RUN), sorted(before + [(name, data)]), self.seen())
         self.wait(lambda: self.stack.sinks().get("wide") == "RUNNING", "wide played")
         self.reg("add", SWITCHES, "/v", name, "/t", "REG_BINARY", "/d", "03" + "00" * 11, "/f")
@@ -283,15 +266,10 @@ class Stories(unittest.TestCase):
             f'Running now: yes, murmex.exe holds the guard of [{wide}].\nStarts at sign-in: no, "'
             f"{name}\" = {data} is switched off in Task Manager's Startup apps: Enable there "
             "switches it on.\n"), self.seen())
-        listed = re.findall(r'^ +(\d+)  "(.*?)" = (.*)$', window.type(b"-"), re.M)
-        self.assertEqual(sorted(row[1:] for row in listed),
-                         [(planted[0][0], planted[0][1]), (name, f"{data}  (switched off)")])
-        ours = next(number for number, value, _ in listed if value == name)
+        ours = re.search(rf'^ +(\d+)  "{name}"', window.type(b"-"), re.M)[1]
         self.assertIn(f'Removed "{name}"', window.type(ours.encode()))
-        self.assertIn(f"[{wide}].\nStarts at sign-in: no entry", window.type(b"MONITOR SPEAKERS"))
-        self.assertIn("Nothing changed.", window.type(b"n"))  # a removed entry stops nothing
-        self.assertEqual(self.values(RUN), before, self.seen())
-        self.assertEqual((window.type(b""), window.proc.wait(30)), ("\n", 0))  # Enter alone
+        self.assertEqual((self.values(RUN), window.type(b""), window.proc.wait(30)),
+                         (before, "\n", 0))
         redirected = Window(self, stdin=subprocess.DEVNULL).type()  # alone, input not the window
         self.assertTrue(redirected.endswith("keyboard: it asks nothing and changes nothing.\n"))
         stray = Window(self, shutil.copy(self.tool("devices"), self.dir))  # no murmex.exe beside
@@ -313,16 +291,10 @@ class Stories(unittest.TestCase):
         window.type(), window.type(b"Speakers")
         self.assertIn(f"Download mark: {program} came from the internet (zone 3). At every sign-in"
                       ' Windows shows "Open File - Security Warning"', window.type(b"y"))
-        said = window.type(b"n")
-        for line in ["The mark stays", f'Unblock-File -LiteralPath "{program}"\nStarts at sign-in:'
-                     f' yes, written "{name}" = {data}\nRunning now: yes, murmex.exe started']:
-            self.assertIn(line, said)
-        self.assertEqual(Path(mark).read_bytes(), internet, said)
-        window.type(re.search(rf'^ +(\d+)  "{name}"', window.type(b"-"), re.M)[1].encode())
-        said = [window.type(typed) for typed in (b"Speakers", b"y", b"y")][-1]
         self.assertIn(f"Removed the mark from {program} alone: Windows starts it at sign-in without"
-                      " a word.\nStarts at sign-in: yes, written", said)
-        self.assertEqual((os.path.exists(mark), Path(other).read_bytes()), (False, internet), said)
+                      f' a word.\nStarts at sign-in: yes, written "{name}" = {data}\nRunning now:'
+                      " yes, murmex.exe started", window.type(b"y"))
+        self.assertEqual((os.path.exists(mark), Path(other).read_bytes()), (False, internet))
 
         # Its own copy quit, the entry is offered a start; a mark it cannot remove stays.
         self.quit_windows()
@@ -335,10 +307,6 @@ class Stories(unittest.TestCase):
         self.assertRegex(window.type(b"y"), f"refused to remove the mark: {DENIED} It stays")
         self.assertIn("Running now: yes, murmex.exe started and holds the guard of [Speakers].",
                       window.type(b"y"))
-        self.reg("add", POLICIES, "/v", "HideZoneInfoOnProperties", "/t", "REG_DWORD", "/d", "1",
-                 "/f")
-        self.assertIn("\nA policy of this computer hides the ways to remove download marks",
-                      window.type(b"Speakers"))  # and asks nothing
         self.assertEqual((window.type(b""), window.proc.wait(30)), ("\n", 0))
 
         os.remove(mark)

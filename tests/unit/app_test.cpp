@@ -41,8 +41,8 @@ TEST(CommandTail, FollowsTheProgramNameRule) {
 constexpr char kPrime[] = " prepare0 write0 prepare1 write1 prepare2 write2 prepare3 write3";
 constexpr char kAmongThree[] = " devs caps0 caps1 caps2";
 
-// A device's road as only Windows walks it, looked at about once a second: it appears while the
-// program runs; it plays after a slow start, hours in, its count of samples wrapping past 2^32
+// A device's road as only Windows walks it, its position checked once a second: it appears while
+// the program runs; it plays after a slow start, hours in, its count of samples wrapping past 2^32
 // (where Wine's bytes stand still); it goes away, and the service keeps the lost stream until it
 // next reads its device list; it comes back under another number, held by another program at
 // first; it fails its priming (header 2), and once takes the open but never plays.
@@ -61,7 +61,8 @@ TEST(Watcher, FollowsADeviceThatAppearsGoesComesBackElsewhereIsTakenAndFailsTwoS
         fake::Serve({{"Speakers"}, {"HDMI 2"}, {"ATI HDMI Output"}});
         ASSERT_TRUE(WaitUntil([] { return fake::Count(Op::Open) == 5; }, 30000));
         ASSERT_TRUE(fake::AllQueued());
-        // The watcher waits on this stream's feeder, which from its next look on waits forever.
+        // The watcher waits on this stream's feeder, which from its next position check on waits
+        // forever.
         fake::Park(GetThreadId(fake::Opened()->feederThread));
     });
 
@@ -79,18 +80,18 @@ TEST(Watcher, FollowsADeviceThatAppearsGoesComesBackElsewhereIsTakenAndFailsTwoS
     // The pause is 2000 ms after every attempt, never before the first: a loaded machine, under
     // emulation too, may add to it but never take from it, nor make it 3000 ms.
     EXPECT_LT(calls[0].ms - started, 800);
-    double looking = 0, looks = 0;              // gaps between looks in a row, and their count
+    double checking = 0, checks = 0;            // gaps between checks in a row, and their count
     for (size_t i = 1; i < calls.size(); ++i) { // from the call before
         const double gap = calls[i].ms - calls[i - 1].ms;
         EXPECT_TRUE(calls[i].op != Op::Devs || (gap >= 2000 && gap < 2800))
             << "attempt at call " << i << " after " << gap << " ms";
         EXPECT_TRUE(calls[i].op != Op::Position || (gap > 900 && gap < 1800))
-            << "look at call " << i << " after " << gap << " ms";
+            << "position check at call " << i << " after " << gap << " ms";
         if (calls[i].op == Op::Position && calls[i - 1].op == Op::Position)
-            looking += gap, ++looks;
+            checking += gap, ++checks;
     }
     // A late wake-up under load lengthens one gap; a slower pace lengthens them all.
-    EXPECT_LT(looking / looks, 1300) << looks << " gaps";
+    EXPECT_LT(checking / checks, 1300) << checks << " gaps";
 }
 
 } // namespace

@@ -97,7 +97,7 @@ void Done(const Opening& open, WAVEHDR* header) {
                   reinterpret_cast<DWORD_PTR>(header), 0);
 }
 
-bool HandBackLocked(const Opening& open, int index, bool callBack) {
+bool MarkDoneLocked(const Opening& open, int index, bool callBack) {
     WAVEHDR* header = &open.stream->headers[index];
     if (!Alive(open) || !(Flags(header) & WHDR_INQUEUE))
         return false;
@@ -171,10 +171,10 @@ double Now() {
     return std::chrono::duration<double, std::milli>(now).count();
 }
 
-void HandBack(const std::vector<int>& headers, bool callBack) {
+void MarkDone(const std::vector<int>& headers, bool callBack) {
     Lock lock(g_lock);
     for (int index : headers)
-        HandBackLocked(g_opens.back(), index, false);
+        MarkDoneLocked(g_opens.back(), index, false);
     if (callBack)
         Done(g_opens.back(), &g_opens.back().stream->headers[headers.back()]);
 }
@@ -207,14 +207,14 @@ bool WaitUntil(const std::function<bool()>& cond, DWORD deadlineMs) {
 
 using namespace fake;
 
-// Reading the device list is when Windows deserts the handles of devices that have gone.
+// Reading the device list is when Windows abandons the handles of devices that have gone.
 UINT WINAPI waveOutGetNumDevs() {
     Lock lock(g_lock);
     Record(Op::Devs, 0);
     for (Opening& open : g_opens)
         if (!open.closed && open.countsHeld > 0 && --open.countsHeld == 0) {
             for (int index = 0; index < WAVELIB_HEADER_COUNT; ++index)
-                HandBackLocked(open, index, true);
+                MarkDoneLocked(open, index, true);
             open.closed = open.afterwards == MMSYSERR_INVALHANDLE;
         }
     return static_cast<UINT>(g_script.devices.size());
@@ -296,7 +296,7 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT device) {
     if (open->loss == Loss::Windows || open->loss == Loss::Wine) // a lost device hands nothing back
         return open->loss == Loss::Wine ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
     for (int index = 0; !result && index < WAVELIB_HEADER_COUNT; ++index)
-        g_calls.back().arg |= HandBackLocked(*open, index, true) ? 1 << index : 0;
+        g_calls.back().arg |= MarkDoneLocked(*open, index, true) ? 1 << index : 0;
     return result;
 }
 

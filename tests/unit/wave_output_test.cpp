@@ -1,4 +1,5 @@
-// WaveLib against the scripted service: device choice, failed opens, hand-backs, stream ends.
+// WaveLib against the scripted service: device choice, failed opens, headers marked done, stream
+// ends.
 #include <gtest/gtest.h>
 
 #include "fake_wave_out.h"
@@ -64,32 +65,32 @@ TEST_F(Feeder, PrimesRequeuesAllThatIsHandedBackAndStopsWhenAsked) {
         EXPECT_EQ(std::tuple(h.lpData, h.dwBufferLength, h.dwLoops),
                   std::tuple(reinterpret_cast<LPSTR>(stream->silence), 192000ul, 0xFFFFFFFFul));
 
-    // Two headers back before one wake-up: both re-queued in one pass, in order, done cleared.
+    // Two headers done before one wake-up: both re-queued in one pass, in order, done cleared.
     const size_t from = fake::Calls().size();
-    fake::HandBack({3, 0});
+    fake::MarkDone({3, 0});
     ASSERT_TRUE(fake::AllQueued());
     EXPECT_EQ(fake::Trace(from), "write0 write3");
     EXPECT_EQ(fake::Calls().back().flags, DWORD{WHDR_PREPARED | WHDR_BEGINLOOP | WHDR_ENDLOOP});
 
-    // Hand-backs faster than the passes: none lost, none written twice (a queued header's fails).
+    // Headers done faster than the passes: none lost, none written twice (a queued header's fails).
     for (int round = 0; round < 20000; ++round)
-        fake::HandBack({0, 1, 2, 3}); // those of them that are queued
+        fake::MarkDone({0, 1, 2, 3}); // those of them that are queued
     ASSERT_TRUE(fake::AllQueued());
 
-    // A stop request queues nothing, even headers marked done; the reset hands back the rest.
+    // A stop request queues nothing, even headers marked done; the reset marks the rest done.
     const size_t stop = fake::Calls().size();
-    fake::HandBack({1, 2}, false);
+    fake::MarkDone({1, 2}, false);
     Close();
     EXPECT_EQ(fake::Trace(stop), "reset03" + kClose);
 }
 
-// Some drivers hand a looping header back at the end of each pass. The wake-up resets the event,
-// so the feeder sleeps again, costs next to nothing, and still looks once a second. A failed
-// re-queue ends the stream without a look at the headers after it; the reset hands all back, so
-// the tear-down frees the record and both handles at once.
-TEST_F(Feeder, AfterAHandBackItSleepsAndAFailedRequeueEndsTheStream) {
+// Some drivers mark a looping header done at the end of each pass. The wake-up resets the event,
+// so the feeder sleeps again, costs next to nothing, and still checks the position once a second.
+// A failed re-queue ends the stream without a glance at the headers after it; the reset marks all
+// done, so the tear-down frees the record and both handles at once.
+TEST_F(Feeder, AfterAHeaderDoneItSleepsAndAFailedRequeueEndsTheStream) {
     ASSERT_NO_FATAL_FAILURE(Play({{Op::Write, {0, 0, 0, 0, 0, MMSYSERR_NOMEM}}}));
-    fake::HandBack({2});
+    fake::MarkDone({2});
     ASSERT_TRUE(fake::AllQueued());
     const auto busyMs = [&] {
         ULARGE_INTEGER times[4]; // created, exited, kernel and user time, in 100 ns
@@ -98,13 +99,13 @@ TEST_F(Feeder, AfterAHandBackItSleepsAndAFailedRequeueEndsTheStream) {
         return (times[2].QuadPart + times[3].QuadPart) / 10000;
     };
     const ULONGLONG busy = busyMs();
-    const size_t looks = fake::Count(Op::Position);
-    EXPECT_TRUE(WaitUntil([&] { return fake::Count(Op::Position) >= looks + 2; }, 3000));
+    const size_t checks = fake::Count(Op::Position);
+    EXPECT_TRUE(WaitUntil([&] { return fake::Count(Op::Position) >= checks + 2; }, 3000));
     EXPECT_LT(busyMs() - busy, 300u) << "ms on the feeder's thread in about two seconds";
 
     const size_t from = fake::Calls().size();
     EXPECT_EQ(Stdout([&] {
-                  fake::HandBack({1, 2, 3}); // seen at one wake-up
+                  fake::MarkDone({1, 2, 3}); // seen at one wake-up
                   WaitForSingleObject(stream->feederThread, 10000);
               }),
               "waveOutWrite failed: error 7\n");
@@ -128,9 +129,10 @@ const LossCase kWeek[] = {
 // clang-format on
 
 // A week of a receiver switched off and on, without the pauses: each stream, lost after its first
-// look, is let go of in one of the service's ways (closed, forgotten or deserted, at the next count
-// or later; or frozen, its reset handing all back), reported once, and played again. Then it stays
-// off: every record and event goes, and no attempt retries or calls for a stream freed.
+// position check, is let go of in one of the service's ways (closed, forgotten or abandoned, at the
+// next count or later; or frozen, its reset marking all done), reported once, and played again.
+// Then it stays off: every record and event goes, and no attempt retries or calls for a stream
+// freed.
 TEST(Week, EveryLostStreamIsReportedOncePlayedAgainAndLetGoOf) {
     fake::Reset({{kName}}, {}, {}, TIME_BYTES); // answered whatever was asked, as Windows may
     const DWORD handles = HandleCount();
@@ -141,7 +143,7 @@ TEST(Week, EveryLostStreamIsReportedOncePlayedAgainAndLetGoOf) {
             });
             std::apply(fake::Lose, kWeek[opens - 1]);
             if (std::get<Loss>(kWeek[opens - 1]) == Loss::Windows) // one back, its re-queue refused
-                fake::HandBack({0});
+                fake::MarkDone({0});
         }
     });
     std::vector<WaveLib_Stream*> records;
@@ -160,7 +162,7 @@ TEST(Week, EveryLostStreamIsReportedOncePlayedAgainAndLetGoOf) {
               lines);
     off.join();
     // Four streams held, let go of at the next count (those lost the Windows way had header 0
-    // unprepared at their close); the one deserted goes an attempt later.
+    // unprepared at their close); the one abandoned goes an attempt later.
     fake::Serve({});
     const std::string kRetry = " reset" + kClose, kWindows = " reset" + kClose.substr(11);
     for (const std::string& trace :

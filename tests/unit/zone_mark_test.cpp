@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "devices.h"
+#include "signin.h"
+#include "zone_mark.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ const ProgramCase kPrograms[] = {
 TEST(ZoneMark, TheFileAnEntryStartsIsItsProgramPartWithoutQuotes) {
     for (const ProgramCase& c : kPrograms) {
         char file[MAX_PATH] = "(unchanged)";
-        EXPECT_STREQ(Zone_Program(c.commandLine.c_str(), file) ? file : "", c.file)
+        EXPECT_STREQ(Signin_Program(c.commandLine.c_str(), file) ? file : "", c.file)
             << c.commandLine;
     }
 }

@@ -4,17 +4,22 @@
 // up to start with Windows.
 #include <windows.h>
 
-#include "devices.h"
+#include "console.h"
+#include "dialogue.h"
 
 int main() {
     const char* tail = App_CommandTail(GetCommandLineA(), CP_ACP);
-    char name[APP_NAME_CHARS], guard[APP_NAME_CHARS];
-    const bool settled = App_SettleNames(tail, name, guard);
-    const int chosen = Devices_Verdict(settled ? name : tail, settled, *tail != '\0');
-    Signin_Entries entries; // on the stack: a static would be stored as that many zero bytes
-    Signin_List(&entries);
+    // On the stack: a static would be stored as that many zero bytes.
+    Devices_List list;
+    Devices_Read(&list);
+    Devices_Choice choice;
+    Devices_ChoiceOf(&list, tail, &choice);
+    Console_Choice(&list, &choice);
+    Signin_Entries entries;
     Signin_Status status;
-    Signin_Tell(&entries, settled ? name : tail, chosen, &status);
+    Signin_Find(&list, choice.refused ? choice.refused : choice.name, choice.chosen, &entries,
+                &status);
+    Console_Status(&status);
 
     // Started from Explorer, the console is its own and closes with it: the one moment to ask.
     DWORD processes[2], mode;
@@ -22,7 +27,8 @@ int main() {
         if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode))
             Dialogue_Run();
         else
-            Say("Its input is not this window's keyboard: it asks nothing and changes nothing.");
+            Console_Line("Its input is not this window's keyboard: it asks nothing and changes "
+                         "nothing.");
     }
-    return chosen >= 0 ? 0 : 1;
+    return choice.chosen >= 0 ? 0 : 1;
 }
