@@ -371,13 +371,14 @@ class Stories(unittest.TestCase):
         nothing, authors = ([], None, False, []), "The Murmex authors"
         later = self.later_version()
         self.assertEqual(self.machine(folder), nothing)
-        for device, reason in [(f"{wide} ", "DEVICE ends in a blank"),
-                               ("LG TV (NVIDIA High Definition Audio)", "DEVICE is 36 characters "
-                                "long; Windows keeps 31 characters of a device's product name"),
-                               ("x" * 5000, "DEVICE is 5000 characters long")]:
-            self.refused(reason, "/i", self.msi, "/qn", f"DEVICE={device}")
-        self.refused(r"the folder [C:\Murmex\] is not used", "/i", self.msi, "/qn",
-                     r"INSTALLDIR=C:\Murmex", f"DEVICE={wide}")
+        for given, reason in [  # each refused with nothing written
+                ([f"DEVICE={wide} "], "DEVICE ends in a blank"),
+                (["DEVICE=LG TV (NVIDIA High Definition Audio)"], "DEVICE is 36 characters long; "
+                 "Windows keeps 31 characters of a device's product name"),
+                (["DEVICE=" + "x" * 5000], "DEVICE is 5000 characters long"),
+                ([r"INSTALLDIR=C:\Murmex", f"DEVICE={wide}"],
+                 r"the folder [C:\Murmex\] is not used")]:
+            self.refused(reason, "/i", self.msi, "/qn", *given)
         self.assertEqual(self.machine(folder), nothing)
 
         # A name outside the code page is written, and removed, whole.
