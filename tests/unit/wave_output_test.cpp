@@ -2,6 +2,7 @@
 // ends.
 #include <gtest/gtest.h>
 
+#include "device_list.h"
 #include "fake_wave_out.h"
 #include "wave_lib.h"
 
@@ -29,18 +30,27 @@ DWORD HandleCount() {
 const std::tuple<const char*, std::vector<fake::Device>, const char*, int> kChoices[] = {
     {"A to Z fold, their neighbours do not", {{"Zone A [@]"}}, "zONE a [@]", 0},
     {"no folding next to the alphabet", {{"Zone A [@]"}}, "Zone A {`}", -1},
-    {"the lowest-numbered match wins", {{"ATI HDMI Output 2"}, {kName}}, "ATI HDMI", 0},
     {"longer than the product name", {{kName}}, "ATI HDMI Output ", -1},
     {"a failed query is skipped", {{kName, MMSYSERR_NODRIVER}, {kName}}, "ATI", 1},
     {"no folding above ASCII", {{"\xC9tude HDMI"}}, "\xE9tude", -1},
+    {"the lowest-numbered match wins", {{"ATI HDMI Output 2"}, {kName}}, "ATI HDMI", 0},
 };
 
-// A failed open is reported, starts no feeder, closes nothing it left in the handle, frees all.
+// The companion chooses over the list it shows as murmex.exe does, and marks every device the name
+// matches. A failed open is reported, starts no feeder, closes nothing it left in the handle,
+// frees all.
 TEST(DeviceChoice, OpensTheFirstDeviceWhoseProductNameBeginsWithTheName) {
+    Devices_List list;
+    Devices_Choice choice;
     for (const auto& [story, devices, name, chosen] : kChoices) {
         fake::Reset(devices);
-        EXPECT_EQ(WaveLib_FindDevice(name), chosen) << story;
+        Devices_Read(&list);
+        Devices_ChoiceOf(&list, name, &choice);
+        EXPECT_EQ(std::pair(WaveLib_FindDevice(name), choice.chosen), std::pair(chosen, chosen))
+            << story;
     }
+    EXPECT_EQ(std::vector(choice.standing, choice.standing + 2), // the last story's: both match
+              std::vector({DEVICES_CHOSEN, DEVICES_MATCHES_TOO}));
     fake::Reset({{"Speakers"}, {kName}}, {{Op::Open, {MMSYSERR_NOTENABLED}}});
     EXPECT_EQ(Stdout([] { EXPECT_EQ(WaveLib_Open("ati"), nullptr); }),
               "waveOutOpen failed: error 3\n");
