@@ -192,7 +192,8 @@ BOOL CALLBACK AskToQuit(HWND window, LPARAM param) {
 }
 
 // Ends one pass's copies: those asked to quit are given a moment, the rest are ended outright,
-// as taskkill /F does; murmex.exe keeps no data that this loses. Returns how many are left.
+// as taskkill /F does; murmex.exe keeps no data that this loses. Returns how many ended; those
+// that could not be ended are added to unendable.
 int EndPass(MSIHANDLE install, Copies* copies, DWORD* unendable, int* stuck) {
     EnumWindows(AskToQuit, reinterpret_cast<LPARAM>(copies));
     HANDLE asked[kMaxCopies];
@@ -202,18 +203,20 @@ int EndPass(MSIHANDLE install, Copies* copies, DWORD* unendable, int* stuck) {
             asked[count++] = copies->copy[i].process;
     if (count)
         WaitForMultipleObjects(count, asked, TRUE, kQuitWaitMs);
-    int left = 0;
+    int ended = 0;
     for (int i = 0; i < copies->count; ++i) {
         Copy* copy = &copies->copy[i];
         if (WaitForSingleObject(copy->process, 0) == WAIT_OBJECT_0) {
+            ++ended;
             Tell(install, L"process %lu (%s) ended: %s", copy->pid, copy->image,
                  copy->asked ? L"it quit when asked" : L"it ended by itself");
         } else {
-            const bool ended =
+            const bool terminated =
                 TerminateProcess(copy->process, 1) &&
                 WaitForSingleObject(copy->process, kTerminateWaitMs) == WAIT_OBJECT_0;
-            const DWORD error = ended ? ERROR_SUCCESS : GetLastError();
-            if (ended) {
+            const DWORD error = terminated ? ERROR_SUCCESS : GetLastError();
+            if (terminated) {
+                ++ended;
                 Tell(install, L"process %lu (%s) ended outright%s", copy->pid, copy->image,
                      copy->asked ? L": it did not quit when asked" : L"");
             } else {
@@ -222,12 +225,11 @@ int EndPass(MSIHANDLE install, Copies* copies, DWORD* unendable, int* stuck) {
                      L"replaces its file at the next restart",
                      copy->pid, copy->image, error ? error : WAIT_TIMEOUT);
                 unendable[(*stuck)++] = copy->pid;
-                ++left;
             }
         }
         CloseHandle(copy->process);
     }
-    return left;
+    return ended;
 }
 
 } // namespace
@@ -359,7 +361,7 @@ __declspec(dllexport) UINT __stdcall EndCopies(MSIHANDLE install) {
         FindCopies(identity, unendable, stuck, &copies);
         if (!copies.count)
             break;
-        ended += copies.count - EndPass(install, &copies, unendable, &stuck);
+        ended += EndPass(install, &copies, unendable, &stuck);
     }
     Tell(install, L"processes ended: %d; left running: %d", ended, stuck);
     return ERROR_SUCCESS;
