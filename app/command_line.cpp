@@ -35,7 +35,7 @@ const char* App_CommandTail(const char* commandLine, UINT codePage) {
     return p;
 }
 
-bool App_SettleNames(const char* tail, char* deviceName, char* guardName) {
+bool App_DeviceAndGuardNames(const char* tail, char* deviceName, char* guardName) {
     const char* name = (tail && *tail) ? tail : kDefaultDeviceName;
     const size_t length = strlen(name);
     // Refuse rather than truncate: a cut name would guard and match another device.

@@ -23,4 +23,4 @@ const char* App_CommandTail(const char* commandLine, UINT codePage);
 // Fills in the device name (the command tail, or the default when it is empty)
 // and the guard name, MURMEX_GUARD_PREFIX and the device name. Returns false, filling nothing
 // usable, when either would not fit its APP_NAME_CHARS buffer.
-bool App_SettleNames(const char* tail, char* deviceName, char* guardName);
+bool App_DeviceAndGuardNames(const char* tail, char* deviceName, char* guardName);

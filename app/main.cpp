@@ -39,7 +39,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 0;
 
     char guardName[APP_NAME_CHARS];
-    if (!App_SettleNames(App_CommandTail(GetCommandLineA(), CP_ACP), g_deviceName, guardName))
+    if (!App_DeviceAndGuardNames(App_CommandTail(GetCommandLineA(), CP_ACP), g_deviceName,
+                                 guardName))
         return 0;
 
     // Held, never closed, until the process ends; names compare case-sensitively.

@@ -32,7 +32,7 @@ void Advise(const Devices_List* list, const char* name, Devices_Advice* advice) 
     lstrcpynA(kept, name + first,
               static_cast<int>(advice->longer ? MURMEX_PRODUCT_NAME_CHARS : end - first) + 1);
     // Taken like a typed name: corrected to nothing (a pair of quotes), it is the default.
-    App_SettleNames(kept, advice->corrected, guard);
+    App_DeviceAndGuardNames(kept, advice->corrected, guard);
     advice->chosen = Devices_Choose(list, advice->corrected);
 }
 
@@ -58,7 +58,7 @@ int Devices_Choose(const Devices_List* list, const char* name) {
 
 void Devices_ChoiceOf(const Devices_List* list, const char* tail, Devices_Choice* choice) {
     char guard[APP_NAME_CHARS];
-    const bool taken = App_SettleNames(tail, choice->name, guard);
+    const bool taken = App_DeviceAndGuardNames(tail, choice->name, guard);
     if (!taken)
         choice->name[0] = '\0';
     const char* name = taken ? choice->name : tail;

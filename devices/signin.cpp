@@ -25,7 +25,7 @@ char* FileName(char* path) {
 // Held when a copy of murmex.exe serves that very name: its guard is named as murmex.exe names it.
 bool Runs(const char* name) {
     char deviceName[APP_NAME_CHARS], guard[APP_NAME_CHARS];
-    if (!*name || !App_SettleNames(name, deviceName, guard))
+    if (!*name || !App_DeviceAndGuardNames(name, deviceName, guard))
         return false;
     const HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, guard);
     if (event)
@@ -100,7 +100,7 @@ void ListKey(Signin_Entries* entries, HKEY root, REGSAM view) {
         if (_stricmp(FileName(entry->program), kProgram) != 0)
             continue;
         char guard[APP_NAME_CHARS];
-        if (!App_SettleNames(App_CommandTail(entry->data, CP_ACP), entry->name, guard))
+        if (!App_DeviceAndGuardNames(App_CommandTail(entry->data, CP_ACP), entry->name, guard))
             entry->name[0] = '\0'; // a copy that ends at once plays on nothing, but can be removed
         entry->off = SwitchedOff(entry->value, root, approvedKey);
         entry->machine = machine;

@@ -38,6 +38,16 @@ TEST(CommandTail, FollowsTheProgramNameRule) {
             << testing::PrintToString(c.line);
 }
 
+// A name is taken whole up to 252 characters, the most whose guard's name fits in MAX_PATH with
+// its end; a longer one is refused, never cut.
+TEST(DeviceName, TakesUpTo252CharactersWholeAndRefusesALongerOne) {
+    char device[APP_NAME_CHARS], guard[APP_NAME_CHARS];
+    const std::string longest(252, 'x');
+    EXPECT_TRUE(App_DeviceAndGuardNames(longest.c_str(), device, guard));
+    EXPECT_EQ(std::string(device) + "|" + guard, longest + "|Murmex-" + longest);
+    EXPECT_FALSE(App_DeviceAndGuardNames((longest + "x").c_str(), device, guard));
+}
+
 constexpr char kPrime[] = " prepare0 write0 prepare1 write1 prepare2 write2 prepare3 write3";
 constexpr char kAmongThree[] = " devs caps0 caps1 caps2";
 

@@ -63,7 +63,7 @@ TEST(DeviceChoice, OpensTheFirstDeviceWhoseProductNameBeginsWithTheName) {
 TEST(Feeder, PrimesRequeuesAllThatIsHandedBackSleepsAgainAndStopsWhenAsked) {
     fake::Reset({{kName}});
     std::unique_ptr<WaveLib_Stream, void (*)(WaveLib_Stream*)> stream(WaveLib_Start(0),
-                                                                       WaveLib_Close);
+                                                                      WaveLib_Close);
     ASSERT_TRUE(stream && fake::AllQueued());
     for (const WAVEHDR& h : stream->headers) // each loops the one second of silence for ever
         EXPECT_EQ(std::tuple(h.lpData, h.dwBufferLength, h.dwLoops),
