@@ -64,10 +64,6 @@ class Program:
     def read(self, what):  # ".out": its standard output; ".err": Wine's traces and complaints
         return Path(self.base + what).read_bytes()
 
-    def last_words(self):  # an exception or an emulator's complaint, past Wine's notes
-        lines = self.read(".err").splitlines()
-        return [line for line in lines if not re.search(rb":(trace|fixme|warn):", line)][-6:]
-
     def calls(self, name):
         return self.read(".err").count(b":trace:winmm:%s " % name.encode())
 
@@ -152,9 +148,9 @@ class Stories(unittest.TestCase):
         return program.proc.returncode
 
     def seen(self):
-        return "\n".join([self.stack.describe(), *(
-            f"{p.base}: exit code {p.proc.poll()}, output {p.read('.out')!r}, last words "
-            f"{p.last_words()}" for p in self.programs)])
+        return "\n".join([self.stack.describe(), *(  # Wine's complaints are in each .err
+            f"{p.base}: exit code {p.proc.poll()}, output {p.read('.out')!r}"
+            for p in self.programs)])
 
     def wait(self, condition, what, timeout=15):
         return wait_for(condition, timeout, what, self.seen)
@@ -240,10 +236,8 @@ class Stories(unittest.TestCase):
         # What the dialogue says, row by row, is the unit tests': here a real window, Run key and
         # download marks (plain files under Wine), on copies of both programs.
         exe, companion = (shutil.copy(path, self.dir) for path in (self.exe, self.tool("devices")))
-        mark, other = exe + ":Zone.Identifier", companion + ":Zone.Identifier"
-        internet = b"[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.org/murmex.zip\r\n"
-        for path in (mark, other):
-            Path(path).write_bytes(internet)
+        mark = exe + ":Zone.Identifier"
+        Path(mark).write_bytes(b"[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.org/\r\n")
         wide, program = "Monitor Speakers With A Very Lo", winpath(exe)
         name, data = f"Murmex: {wide}", f'"{program}" {wide}'
         before, window = self.values(RUN), Window(self, companion)
@@ -256,8 +250,8 @@ class Stories(unittest.TestCase):
                       f' a word.\nStarts at sign-in: yes, written "{name}" = {data}\nRunning now:'
                       f" yes, murmex.exe started and holds the guard of [{wide}].",
                       window.type(b"y"))
-        self.assertEqual((self.values(RUN), os.path.exists(mark), Path(other).read_bytes()),
-                         (sorted(before + [(name, data)]), False, internet))
+        self.assertEqual((self.values(RUN), os.path.exists(mark)),
+                         (sorted(before + [(name, data)]), False))
         self.wait(lambda: self.stack.sinks().get("wide") == "RUNNING", "wide played")
 
         # Its copy quit, the entry is offered a start with its own command line.
@@ -282,12 +276,6 @@ class Stories(unittest.TestCase):
                          (before, "\n", 0))
         redirected = Window(self, stdin=subprocess.DEVNULL).type()  # alone, input not the window
         self.assertTrue(redirected.endswith("keyboard: it asks nothing and changes nothing.\n"))
-        os.mkdir(alone := os.path.join(self.dir, "alone"))
-        stray = Window(self, shutil.copy(companion, alone))  # no murmex.exe beside
-        stray.type(), stray.type(b"monitor")
-        self.assertIn("No murmex.exe beside this program", stray.type(b"y"))
-        self.assertEqual((self.values(RUN), stray.type(b""), stray.proc.wait(30)),
-                         (before, "\n", 0))
 
     def msiexec(self, name, *args):
         """msiexec started with CreateProcessW from UTF-8, so that a name outside the code page

@@ -1,7 +1,9 @@
-// The program shell: the device name from the command line, and the watcher in real time.
+// The program shell: the device name from the command line, the package's rule for it, and the
+// watcher in real time.
 #include <gtest/gtest.h>
 
 #include "command_line.h"
+#include "device_rule.h"
 #include "device_watch.h"
 #include "fake_wave_out.h"
 #include "wave_lib.h"
@@ -46,6 +48,28 @@ TEST(DeviceName, TakesUpTo252CharactersWholeAndRefusesALongerOne) {
     EXPECT_TRUE(App_DeviceAndGuardNames(longest.c_str(), device, guard));
     EXPECT_EQ(std::string(device) + "|" + guard, longest + "|Murmex-" + longest);
     EXPECT_FALSE(App_DeviceAndGuardNames((longest + "x").c_str(), device, guard));
+}
+
+struct DeviceCase {
+    std::string device;
+    Setup_DeviceFault fault;
+};
+
+const DeviceCase kDevices[] = {
+    {"LG TV (NVIDIA High Definition A", SETUP_DEVICE_OK},
+    {"#2 TV [HDMI] & Co. \xC9tude", SETUP_DEVICE_OK}, // the package keeps these whole
+    {"LG TV (NVIDIA High Definition Audio)", SETUP_DEVICE_TOO_LONG}, // Windows keeps 31 of them
+    {"\"LG TV\"", SETUP_DEVICE_QUOTE},
+    {" LG TV", SETUP_DEVICE_LEADING},
+    {"LG TV ", SETUP_DEVICE_TRAILING},
+    {"LG TV\r\n", SETUP_DEVICE_CONTROL},
+    {std::string(253, ' '), SETUP_DEVICE_LEADING}, // the first fault is the one said
+};
+
+// The package refuses a DEVICE murmex.exe would not read back from the sign-in entry, or not use.
+TEST(SetupDevice, RefusesWhatMurmexCouldNotReadBackOrUse) {
+    for (const DeviceCase& c : kDevices)
+        EXPECT_EQ(Setup_CheckDevice(c.device.c_str()), c.fault) << testing::PrintToString(c.device);
 }
 
 constexpr char kPrime[] = " prepare0 write0 prepare1 write1 prepare2 write2 prepare3 write3";

@@ -34,7 +34,6 @@ const std::pair<const char*, const char*> kRun[] = {
     {"Gamma", "\"{other}\" Speakers"},
     {"Murmex: Monitor", "\"C:\\Program Files\\Vendor\\display-tool.exe\" /tray"},
     {"OneDrive", "\"C:\\OneDrive.exe\" /background"},
-    {"Tray notmurmex", "\"C:\\notmurmex.exe\" LG"},
     {"Tray xmurmex", "C:\\Xmurmex.exe Monitor"},
 };
 

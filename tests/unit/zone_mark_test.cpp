@@ -54,11 +54,9 @@ struct ProgramCase {
 };
 
 const ProgramCase kPrograms[] = {
-    {"\"C:\\Program Files\\Murmex\\murmex.exe\" LG", "C:\\Program Files\\Murmex\\murmex.exe"},
     {"C:\\\"Program Files\"\\murmex.exe x", "C:\\Program Files\\murmex.exe"},
     {"\"\\\\server\\share\\murmex.exe\" x", "\\\\server\\share\\murmex.exe"},
     {"murmex.exe LG TV", ""},
-    {"%LOCALAPPDATA%\\Murmex\\murmex.exe LG", ""},
     {"\"C:\\" + std::string(MAX_PATH, 'x') + "\\murmex.exe\" LG", ""}, // too long
 };
 
