@@ -55,7 +55,7 @@ TEST(DeviceChoice, OpensTheFirstDeviceWhoseProductNameBeginsWithTheName) {
 
 // Some drivers mark a looping header done at the end of each pass: the wake-up resets the event,
 // so the feeder sleeps again, costing next to nothing, and still checks the position once a second.
-TEST(Feeder, PrimesRequeuesAllThatIsHandedBackSleepsAgainAndStopsWhenAsked) {
+TEST(Feeder, PrimesRequeuesAllMarkedDoneSleepsAgainAndStopsWhenAsked) {
     fake::Reset({{kName}});
     std::unique_ptr<WaveLib_Stream, void (*)(WaveLib_Stream*)> stream(WaveLib_Start(0),
                                                                       WaveLib_Close);
