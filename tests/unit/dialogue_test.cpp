@@ -112,7 +112,8 @@ bool Typed(char* line) {
     const std::string echo = g_typed.front() + "\n";
     g_typed.erase(g_typed.begin());
     DWORD written;
-    return WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), echo.data(), echo.size(), &written, nullptr);
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), echo.data(), echo.size(), &written, nullptr);
+    return true;
 }
 
 void Set(const char* key, const char* value, DWORD type, const void* data, DWORD size) {
