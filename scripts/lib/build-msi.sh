@@ -50,7 +50,8 @@ print(str(uuid.uuid5(uuid.UUID(upgrade), "product " + version)).upper(),
 PY
 )"
 touch -d "@$SOURCE_DATE_EPOCH" "${files[@]/#/$stage/}"
-at=(faketime "@$SOURCE_DATE_EPOCH")
+# A stopped clock: a running one gives a slow build (a loaded machine) a later second.
+at=(env TZ=UTC faketime -f "$(TZ=UTC date -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S')")
 rm -f "$out"
 out=$(realpath "$out") wxs=$(realpath "$lib/../../installer/murmex.wxs")
 # wixl finds sources only by names relative to its working folder.
